@@ -1,0 +1,16 @@
+# Cross-compiling the Windows build with mingw-w64 (64-bit, POSIX threads model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(_prefix x86_64-w64-mingw32)
+find_program(CMAKE_CXX_COMPILER NAMES ${_prefix}-g++-posix ${_prefix}-g++ REQUIRED)
+find_program(CMAKE_C_COMPILER NAMES ${_prefix}-gcc-posix ${_prefix}-gcc REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${_prefix}-windres REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${_prefix})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# A single self-contained executable: no libstdc++, libgcc or winpthread DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,0 +1,637 @@
+// The in-memory registry: a tree of keys with case-insensitive names, aliases resolved on every
+// path walk, and a table of open handles.
+//
+// Each key keeps its subkeys and values in ordered maps whose comparison folds ASCII letters to
+// lower case, so a lookup costs O(log n) and the map's order is the enumeration order. Indexed
+// enumeration reads a listing (a vector of map entries) that is rebuilt once after the key
+// changes, so walking n subkeys by index costs O(n) in all, not O(n^2).
+//
+// Measured behaviour of Wine's registry that is mirrored here (ANSI calls):
+// - An open of a path that starts with a backslash fails with 161 (ERROR_BAD_PATHNAME); empty
+//   components elsewhere ("A\\B", a trailing backslash) are skipped. "." and ".." are names
+//   like any other. An empty path opens HKEY_LOCAL_MACHINE itself (here: a fresh handle to the
+//   root, so it is counted and closed like any other).
+// - Links that lead to each other without end fail the open with 87; a link whose target does
+//   not exist fails it with 2.
+// - Operations on a handle whose key was deleted fail with 1018 (ERROR_KEY_DELETED), also when a
+//   key of the same name was created again; closing that handle still succeeds.
+// - Closing a handle twice, or a handle never issued, fails with 6.
+// There is deliberately no limit on the length of a path: a walk deeper than the real registry
+// allows can be tested here.
+#include "platform/memory_registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace {
+
+constexpr char kSeparator = '\\';
+
+// How many aliases may lead to one another while one alias is resolved: a chain longer than
+// this is taken for a loop of aliases.
+constexpr int kMaxAliasNesting = 16;
+
+// First handle value issued; each open takes the next multiple of four, never one used before.
+constexpr std::uintptr_t kFirstHandle = 0x10000;
+constexpr std::uintptr_t kHandleStep = 4;
+
+unsigned char FoldAscii(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+// Orders names as the enumeration lists them: ASCII letters folded to lower case, every other
+// byte by its value, a name before any longer name it begins.
+struct NameLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+      const unsigned char x = FoldAscii(a[i]);
+      const unsigned char y = FoldAscii(b[i]);
+      if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+  }
+};
+
+bool IsStringType(std::uint32_t type) {
+  return type == regtype::kSz || type == regtype::kExpandSz || type == regtype::kMultiSz;
+}
+
+// Bytes the real registry holds for the data: string types are kept there in UTF-16.
+std::uint64_t StoredSize(std::uint32_t type, std::size_t ansiBytes) {
+  return IsStringType(type) ? 2 * static_cast<std::uint64_t>(ansiBytes) : ansiBytes;
+}
+
+std::uint32_t ClampToU32(std::uint64_t n) {
+  return n > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(n);
+}
+
+// Calls `visit` with each non-empty component of `path`, stopping early when it returns false.
+template <typename Visit>
+bool ForEachComponent(std::string_view path, Visit&& visit) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(kSeparator, start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start && !visit(path.substr(start, end - start))) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// The spelling-independent form of a path for the failure tables: ASCII folded to lower case,
+// empty components dropped.
+std::string CanonicalPath(std::string_view path) {
+  std::string canonical;
+  canonical.reserve(path.size());
+  ForEachComponent(path, [&](std::string_view component) {
+    if (!canonical.empty()) canonical += kSeparator;
+    for (char c : component) canonical += static_cast<char>(FoldAscii(c));
+    return true;
+  });
+  return canonical;
+}
+
+// Paths given to the building functions must be well formed: a mistake in a test's tree should
+// be loud, not quietly mean another key.
+void RequireWellFormed(std::string_view path, bool allowEmpty) {
+  if (path.empty()) {
+    if (allowEmpty) return;
+    throw std::invalid_argument("MemoryRegistry: empty key path");
+  }
+  if (path.front() == kSeparator || path.back() == kSeparator ||
+      path.find("\\\\") != std::string_view::npos) {
+    throw std::invalid_argument("MemoryRegistry: malformed key path \"" + std::string(path) + "\"");
+  }
+}
+
+}  // namespace
+
+struct MemoryRegistry::Impl {
+  struct Node;
+  using SubkeyMap = std::map<std::string, std::unique_ptr<Node>, NameLess>;
+  struct ValueData {
+    std::uint32_t type = regtype::kNone;
+    std::string bytes;  // short data (a DWORD, a one-letter prefix) needs no allocation of its own
+  };
+  using ValueMap = std::map<std::string, ValueData, NameLess>;
+
+  struct Node {
+    SubkeyMap subkeys;  // keyed by the name as first stored
+    ValueMap values;
+    std::unique_ptr<std::string> aliasTarget;  // set for an alias, which holds nothing itself
+    std::uint32_t openHandles = 0;
+    Node* nextDoomed = nullptr;  // used only while a subtree is destroyed
+
+    // Listings for indexed enumeration and the key query; valid until the key changes.
+    bool subkeyListingValid = false;
+    bool valueListingValid = false;
+    std::uint32_t maxSubkeyNameLength = 0;
+    std::uint32_t maxValueNameLength = 0;
+    std::uint32_t maxValueDataLength = 0;
+    std::vector<const SubkeyMap::value_type*> subkeyListing;
+    std::vector<const ValueMap::value_type*> valueListing;
+  };
+
+  struct OpenHandle {
+    Node* node;        // null once the key was deleted
+    std::string path;  // as given to OpenKey
+  };
+
+  using IndexFailures = std::unordered_map<std::string, std::map<std::uint32_t, RegStatus>>;
+
+  Impl() : root(std::make_unique<Node>()) {}
+  ~Impl() { DestroySubtree(std::move(root)); }
+
+  // ---- Tree.
+
+  // Follows `path` from the root through aliases. Empty components are skipped. With `create`,
+  // missing keys are made (and so is a missing alias target); that may throw.
+  RegStatus Follow(std::string_view path, bool create, int nesting, Node** out) {
+    Node* node = root.get();
+    RegStatus status = regstatus::kSuccess;
+    ForEachComponent(path, [&](std::string_view name) {
+      auto it = node->subkeys.find(name);
+      if (it == node->subkeys.end()) {
+        if (!create) {
+          status = regstatus::kFileNotFound;
+          return false;
+        }
+        it = node->subkeys.emplace(std::string(name), std::make_unique<Node>()).first;
+        node->subkeyListingValid = false;
+      }
+      Node* child = it->second.get();
+      if (child->aliasTarget) {
+        if (nesting >= kMaxAliasNesting) {
+          status = regstatus::kInvalidParameter;
+          return false;
+        }
+        status = Follow(*child->aliasTarget, create, nesting + 1, &child);
+        if (status != regstatus::kSuccess) return false;
+      }
+      node = child;
+      return true;
+    });
+    if (status == regstatus::kSuccess) *out = node;
+    return status;
+  }
+
+  // The key at `path` for a building function: created when `create`, else null if absent.
+  Node* NodeForBuilding(std::string_view path, bool create) {
+    RequireWellFormed(path, /*allowEmpty=*/true);
+    Node* node = nullptr;
+    const RegStatus status = Follow(path, create, 0, &node);
+    if (status == regstatus::kInvalidParameter) {
+      throw std::invalid_argument("MemoryRegistry: aliases lead to each other without end on \"" +
+                                  std::string(path) + "\"");
+    }
+    return status == regstatus::kSuccess ? node : nullptr;
+  }
+
+  // Splits a well-formed non-empty path into the path of its parent and its last name.
+  static std::pair<std::string_view, std::string_view> SplitLast(std::string_view path) {
+    const std::size_t cut = path.rfind(kSeparator);
+    if (cut == std::string_view::npos) return {std::string_view(), path};
+    return {path.substr(0, cut), path.substr(cut + 1)};
+  }
+
+  static void StoreValue(Node& node, std::string_view name, std::uint32_t type, std::string bytes) {
+    auto it = node.values.find(name);
+    if (it == node.values.end()) {
+      node.values.emplace(std::string(name), ValueData{type, std::move(bytes)});
+    } else {
+      it->second.type = type;  // the name keeps the spelling it was first stored with
+      it->second.bytes.swap(bytes);
+    }
+    node.valueListingValid = false;
+  }
+
+  // Marks every handle into the subtree below `top` (itself included) as deleted. Aliases are
+  // not followed: what they show belongs to another part of the tree.
+  void OrphanHandlesBelow(const Node* top) {
+    if (handles.empty()) return;
+    std::unordered_set<const Node*> withHandles;
+    std::vector<const Node*> pending{top};
+    while (!pending.empty()) {
+      const Node* node = pending.back();
+      pending.pop_back();
+      if (node->openHandles > 0) withHandles.insert(node);
+      for (const auto& entry : node->subkeys) pending.push_back(entry.second.get());
+    }
+    if (withHandles.empty()) return;
+    for (auto& entry : handles) {
+      if (withHandles.count(entry.second.node) != 0) entry.second.node = nullptr;
+    }
+  }
+
+  // Frees a subtree without recursion and without allocating, so a chain of keys of any depth
+  // is freed safely: each node's children are threaded onto a list before the node goes.
+  static void DestroySubtree(std::unique_ptr<Node> top) {
+    Node* doomed = top.release();
+    if (doomed != nullptr) doomed->nextDoomed = nullptr;
+    while (doomed != nullptr) {
+      Node* node = doomed;
+      doomed = node->nextDoomed;
+      for (auto& entry : node->subkeys) {
+        Node* child = entry.second.release();
+        child->nextDoomed = doomed;
+        doomed = child;
+      }
+      delete node;
+    }
+  }
+
+  // ---- Listings.
+
+  static void EnsureSubkeyListing(Node& node) {
+    if (node.subkeyListingValid) return;
+    std::vector<const SubkeyMap::value_type*> listing;
+    listing.reserve(node.subkeys.size());
+    std::size_t longest = 0;
+    for (const auto& entry : node.subkeys) {
+      listing.push_back(&entry);
+      longest = std::max(longest, entry.first.size());
+    }
+    node.subkeyListing.swap(listing);
+    node.maxSubkeyNameLength = ClampToU32(longest);
+    node.subkeyListingValid = true;
+  }
+
+  static void EnsureValueListing(Node& node) {
+    if (node.valueListingValid) return;
+    std::vector<const ValueMap::value_type*> listing;
+    listing.reserve(node.values.size());
+    std::size_t longestName = 0;
+    std::uint64_t longestData = 0;
+    for (const auto& entry : node.values) {
+      listing.push_back(&entry);
+      longestName = std::max(longestName, entry.first.size());
+      longestData = std::max(longestData, StoredSize(entry.second.type, entry.second.bytes.size()));
+    }
+    node.valueListing.swap(listing);
+    node.maxValueNameLength = ClampToU32(longestName);
+    node.maxValueDataLength = ClampToU32(longestData);
+    node.valueListingValid = true;
+  }
+
+  // ---- Handles.
+
+  // The handle's entry, or a status saying why there is none to work on.
+  RegStatus Lookup(RegKeyHandle key, OpenHandle** out) {
+    const auto it = handles.find(reinterpret_cast<std::uintptr_t>(key));
+    if (it == handles.end()) return regstatus::kInvalidHandle;
+    if (it->second.node == nullptr) return regstatus::kKeyDeleted;
+    *out = &it->second;
+    return regstatus::kSuccess;
+  }
+
+  // The injected failure for the key as its handle's path spells it, or kSuccess.
+  static RegStatus Injected(const std::unordered_map<std::string, RegStatus>& table,
+                            const OpenHandle& handle) {
+    if (table.empty()) return regstatus::kSuccess;
+    const auto it = table.find(CanonicalPath(handle.path));
+    return it == table.end() ? regstatus::kSuccess : it->second;
+  }
+  static RegStatus Injected(const IndexFailures& table, const OpenHandle& handle,
+                            std::uint32_t index) {
+    if (table.empty()) return regstatus::kSuccess;
+    const auto it = table.find(CanonicalPath(handle.path));
+    if (it == table.end()) return regstatus::kSuccess;
+    const auto at = it->second.find(index);
+    return at == it->second.end() ? regstatus::kSuccess : at->second;
+  }
+
+  std::unique_ptr<Node> root;
+  std::unordered_map<std::uintptr_t, OpenHandle> handles;
+  std::uintptr_t nextHandle = kFirstHandle;
+  std::size_t badCloses = 0;
+  RegistryCallCounts calls;
+  std::vector<Write> writes;
+
+  // Injected failures, keyed by CanonicalPath.
+  std::unordered_set<std::string> denied;
+  std::unordered_map<std::string, RegStatus> queryFailures;
+  std::unordered_map<std::string, RegStatus> writeFailures;
+  IndexFailures subkeyEnumFailures;
+  IndexFailures valueEnumFailures;
+};
+
+MemoryRegistry::MemoryRegistry() : impl_(std::make_unique<Impl>()) {}
+MemoryRegistry::~MemoryRegistry() = default;
+
+// ---- The six operations. Each counts the call first, so failed calls are counted too, and
+// turns an allocation failure into kOutOfMemory with nothing changed.
+
+RegStatus MemoryRegistry::OpenKey(const char* path, RegKeyHandle* key) {
+  ++impl_->calls.open;
+  if (key == nullptr) return regstatus::kInvalidParameter;
+  const std::string_view spelled = path != nullptr ? path : "";
+  if (!spelled.empty() && spelled.front() == kSeparator) return regstatus::kBadPathname;
+  try {
+    Impl::Node* node = nullptr;
+    const RegStatus status = impl_->Follow(spelled, /*create=*/false, 0, &node);
+    if (status != regstatus::kSuccess) return status;
+    if (!impl_->denied.empty() && impl_->denied.count(CanonicalPath(spelled)) != 0) {
+      return regstatus::kAccessDenied;
+    }
+    const std::uintptr_t value = impl_->nextHandle;
+    impl_->handles.emplace(value, Impl::OpenHandle{node, std::string(spelled)});
+    // Nothing below can fail.
+    impl_->nextHandle += kHandleStep;
+    ++node->openHandles;
+    *key = reinterpret_cast<RegKeyHandle>(value);
+    return regstatus::kSuccess;
+  } catch (const std::bad_alloc&) {
+    return regstatus::kOutOfMemory;
+  }
+}
+
+RegStatus MemoryRegistry::QueryKey(RegKeyHandle key, RegKeyInfo* info) {
+  ++impl_->calls.query;
+  if (info == nullptr) return regstatus::kInvalidParameter;
+  try {
+    Impl::OpenHandle* handle = nullptr;
+    RegStatus status = impl_->Lookup(key, &handle);
+    if (status == regstatus::kSuccess) status = Impl::Injected(impl_->queryFailures, *handle);
+    if (status != regstatus::kSuccess) return status;
+    Impl::Node& node = *handle->node;
+    Impl::EnsureSubkeyListing(node);
+    Impl::EnsureValueListing(node);
+    info->subKeyCount = ClampToU32(node.subkeys.size());
+    info->maxSubKeyNameLength = node.maxSubkeyNameLength;
+    info->valueCount = ClampToU32(node.values.size());
+    info->maxValueNameLength = node.maxValueNameLength;
+    info->maxValueDataLength = node.maxValueDataLength;
+    return regstatus::kSuccess;
+  } catch (const std::bad_alloc&) {
+    return regstatus::kOutOfMemory;
+  }
+}
+
+// On any failure the name buffer and *nameSize are left as they were, as Wine leaves them.
+RegStatus MemoryRegistry::EnumSubkey(RegKeyHandle key, std::uint32_t index, char* name,
+                                     std::uint32_t* nameSize) {
+  ++impl_->calls.enumSubkey;
+  if (name == nullptr || nameSize == nullptr) return regstatus::kInvalidParameter;
+  try {
+    Impl::OpenHandle* handle = nullptr;
+    RegStatus status = impl_->Lookup(key, &handle);
+    if (status == regstatus::kSuccess) {
+      status = Impl::Injected(impl_->subkeyEnumFailures, *handle, index);
+    }
+    if (status != regstatus::kSuccess) return status;
+    Impl::Node& node = *handle->node;
+    Impl::EnsureSubkeyListing(node);
+    if (index >= node.subkeyListing.size()) return regstatus::kNoMoreItems;
+    const std::string& found = node.subkeyListing[index]->first;
+    if (found.size() >= *nameSize) return regstatus::kMoreData;
+    std::memcpy(name, found.data(), found.size());
+    name[found.size()] = '\0';
+    *nameSize = static_cast<std::uint32_t>(found.size());
+    return regstatus::kSuccess;
+  } catch (const std::bad_alloc&) {
+    return regstatus::kOutOfMemory;
+  }
+}
+
+// Outputs on failure, as Wine gives them:
+// - past the last value, or an injected failure: nothing is written;
+// - data that does not fit (checked first): *type and *dataSize (the size needed) are written,
+//   the name and data buffers and *nameSize are not;
+// - data fits but the name does not: data, *type and *dataSize are written, and the name buffer
+//   gets as much of the name as fits with a terminator; *nameSize is not changed.
+// String data is returned as stored; when it lacks a terminator and the buffer has room for one
+// more byte, a zero is written after it. String data of zero bytes fits any buffer.
+RegStatus MemoryRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, char* name,
+                                    std::uint32_t* nameSize, std::uint32_t* type,
+                                    std::uint8_t* data, std::uint32_t* dataSize) {
+  ++impl_->calls.enumValue;
+  if (name == nullptr || nameSize == nullptr || (data != nullptr && dataSize == nullptr)) {
+    return regstatus::kInvalidParameter;
+  }
+  try {
+    Impl::OpenHandle* handle = nullptr;
+    RegStatus status = impl_->Lookup(key, &handle);
+    if (status == regstatus::kSuccess) {
+      status = Impl::Injected(impl_->valueEnumFailures, *handle, index);
+    }
+    if (status != regstatus::kSuccess) return status;
+    Impl::Node& node = *handle->node;
+    Impl::EnsureValueListing(node);
+    if (index >= node.valueListing.size()) return regstatus::kNoMoreItems;
+    const std::string& valueName = node.valueListing[index]->first;
+    const Impl::ValueData& value = node.valueListing[index]->second;
+    const std::string& bytes = value.bytes;
+
+    if (data != nullptr && !(IsStringType(value.type) && bytes.empty())) {
+      if (bytes.size() > *dataSize) {
+        status = regstatus::kMoreData;
+      } else {
+        std::memcpy(data, bytes.data(), bytes.size());
+        if (IsStringType(value.type) && bytes.size() < *dataSize && bytes.back() != '\0') {
+          data[bytes.size()] = 0;
+        }
+      }
+    }
+    if (status == regstatus::kSuccess) {
+      if (valueName.size() >= *nameSize) {
+        status = regstatus::kMoreData;
+        if (*nameSize > 0) {
+          std::memcpy(name, valueName.data(), *nameSize - 1);
+          name[*nameSize - 1] = '\0';
+        }
+      } else {
+        std::memcpy(name, valueName.data(), valueName.size());
+        name[valueName.size()] = '\0';
+        *nameSize = static_cast<std::uint32_t>(valueName.size());
+      }
+    }
+    if (type != nullptr) *type = value.type;
+    if (dataSize != nullptr) *dataSize = ClampToU32(bytes.size());
+    return status;
+  } catch (const std::bad_alloc&) {
+    return regstatus::kOutOfMemory;
+  }
+}
+
+RegStatus MemoryRegistry::SetStringValue(RegKeyHandle key, const char* name, const char* text) {
+  ++impl_->calls.setValue;
+  if (text == nullptr) return regstatus::kInvalidParameter;
+  const std::string_view valueName = name != nullptr ? name : "";  // null names the default value
+  const std::string_view textView = text;
+  try {
+    Impl::OpenHandle* handle = nullptr;
+    RegStatus status = impl_->Lookup(key, &handle);
+    if (status == regstatus::kSuccess) status = Impl::Injected(impl_->writeFailures, *handle);
+    if (status != regstatus::kSuccess) return status;
+
+    // Everything that can fail is done before the value changes, so a failed write changes
+    // neither the value nor the log.
+    std::vector<Write>& writes = impl_->writes;
+    if (writes.size() == writes.capacity())
+      writes.reserve(std::max<std::size_t>(16, 2 * writes.size()));
+    Write entry{handle->path, std::string(valueName), std::string(textView)};
+    std::string bytes(textView.data(), textView.size() + 1);  // with the terminating zero
+    Impl::StoreValue(*handle->node, valueName, regtype::kSz, std::move(bytes));
+    writes.push_back(std::move(entry));  // capacity was reserved: cannot fail
+    return regstatus::kSuccess;
+  } catch (const std::bad_alloc&) {
+    return regstatus::kOutOfMemory;
+  }
+}
+
+RegStatus MemoryRegistry::CloseKey(RegKeyHandle key) {
+  ++impl_->calls.close;
+  const auto it = impl_->handles.find(reinterpret_cast<std::uintptr_t>(key));
+  if (it == impl_->handles.end()) {
+    ++impl_->badCloses;
+    return regstatus::kInvalidHandle;
+  }
+  if (it->second.node != nullptr) --it->second.node->openHandles;
+  impl_->handles.erase(it);
+  return regstatus::kSuccess;
+}
+
+// ---- Building a tree.
+
+void MemoryRegistry::CreateKey(std::string_view path) { impl_->NodeForBuilding(path, true); }
+
+void MemoryRegistry::SetValue(std::string_view path, std::string_view name, std::uint32_t type,
+                              std::vector<std::uint8_t> data) {
+  std::string bytes(data.begin(), data.end());
+  Impl::StoreValue(*impl_->NodeForBuilding(path, true), name, type, std::move(bytes));
+}
+
+void MemoryRegistry::SetString(std::string_view path, std::string_view name,
+                               std::string_view text) {
+  std::string bytes(text);
+  bytes += '\0';
+  Impl::StoreValue(*impl_->NodeForBuilding(path, true), name, regtype::kSz, std::move(bytes));
+}
+
+void MemoryRegistry::SetDword(std::string_view path, std::string_view name, std::uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  Impl::StoreValue(*impl_->NodeForBuilding(path, true), name, regtype::kDword, std::move(bytes));
+}
+
+bool MemoryRegistry::DeleteKey(std::string_view path) {
+  RequireWellFormed(path, /*allowEmpty=*/true);
+  if (path.empty()) return false;  // the root stays
+  const auto [parentPath, name] = Impl::SplitLast(path);
+  Impl::Node* parent = impl_->NodeForBuilding(parentPath, false);
+  if (parent == nullptr) return false;
+  const auto it = parent->subkeys.find(name);
+  if (it == parent->subkeys.end()) return false;
+  impl_->OrphanHandlesBelow(it->second.get());
+  std::unique_ptr<Impl::Node> doomed = std::move(it->second);
+  parent->subkeys.erase(it);
+  parent->subkeyListingValid = false;
+  Impl::DestroySubtree(std::move(doomed));
+  return true;
+}
+
+bool MemoryRegistry::DeleteValue(std::string_view path, std::string_view name) {
+  Impl::Node* node = impl_->NodeForBuilding(path, false);
+  if (node == nullptr) return false;
+  const auto it = node->values.find(name);
+  if (it == node->values.end()) return false;
+  node->values.erase(it);
+  node->valueListingValid = false;
+  return true;
+}
+
+void MemoryRegistry::AddAlias(std::string_view aliasPath, std::string_view targetPath) {
+  RequireWellFormed(aliasPath, /*allowEmpty=*/false);
+  RequireWellFormed(targetPath, /*allowEmpty=*/true);
+  const auto [parentPath, name] = Impl::SplitLast(aliasPath);
+  Impl::Node* parent = impl_->NodeForBuilding(parentPath, true);
+  auto target = std::make_unique<std::string>(targetPath);
+  const auto it = parent->subkeys.find(name);
+  if (it != parent->subkeys.end()) {
+    if (!it->second->aliasTarget) {
+      throw std::invalid_argument("MemoryRegistry: \"" + std::string(aliasPath) +
+                                  "\" is already a key, not an alias");
+    }
+    it->second->aliasTarget = std::move(target);  // an alias may be pointed elsewhere
+    return;
+  }
+  auto node = std::make_unique<Impl::Node>();
+  node->aliasTarget = std::move(target);
+  parent->subkeys.emplace(std::string(name), std::move(node));
+  parent->subkeyListingValid = false;
+}
+
+// ---- Injected failures.
+
+namespace {
+void RequireFailure(RegStatus status) {
+  if (status == regstatus::kSuccess) {
+    throw std::invalid_argument("MemoryRegistry: an injected failure needs a non-zero status");
+  }
+}
+}  // namespace
+
+void MemoryRegistry::DenyAccess(std::string_view path) {
+  impl_->denied.insert(CanonicalPath(path));
+}
+
+void MemoryRegistry::FailQuery(std::string_view path, RegStatus status) {
+  RequireFailure(status);
+  impl_->queryFailures[CanonicalPath(path)] = status;
+}
+
+void MemoryRegistry::FailSubkeyEnum(std::string_view path, std::uint32_t index, RegStatus status) {
+  RequireFailure(status);
+  impl_->subkeyEnumFailures[CanonicalPath(path)][index] = status;
+}
+
+void MemoryRegistry::FailValueEnum(std::string_view path, std::uint32_t index, RegStatus status) {
+  RequireFailure(status);
+  impl_->valueEnumFailures[CanonicalPath(path)][index] = status;
+}
+
+void MemoryRegistry::FailWrite(std::string_view path, RegStatus status) {
+  RequireFailure(status);
+  impl_->writeFailures[CanonicalPath(path)] = status;
+}
+
+// ---- Reading back.
+
+bool MemoryRegistry::KeyExists(std::string_view path) const {
+  return impl_->NodeForBuilding(path, false) != nullptr;
+}
+
+std::optional<StoredValue> MemoryRegistry::GetValue(std::string_view path,
+                                                    std::string_view name) const {
+  const Impl::Node* node = impl_->NodeForBuilding(path, false);
+  if (node == nullptr) return std::nullopt;
+  const auto it = node->values.find(name);
+  if (it == node->values.end()) return std::nullopt;
+  const std::string& bytes = it->second.bytes;
+  return StoredValue{it->first, it->second.type,
+                     std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
+}
+
+std::vector<StoredValue> MemoryRegistry::Values(std::string_view path) const {
+  std::vector<StoredValue> result;
+  const Impl::Node* node = impl_->NodeForBuilding(path, false);
+  if (node == nullptr) return result;
+  for (const auto& [name, value] : node->values) {
+    result.push_back(StoredValue{
+        name, value.type, std::vector<std::uint8_t>(value.bytes.begin(), value.bytes.end())});
+  }
+  return result;
+}
+
+std::size_t MemoryRegistry::OpenHandleCount() const { return impl_->handles.size(); }
+std::size_t MemoryRegistry::BadCloseCount() const { return impl_->badCloses; }
+const RegistryCallCounts& MemoryRegistry::CallCounts() const { return impl_->calls; }
+const std::vector<MemoryRegistry::Write>& MemoryRegistry::Writes() const { return impl_->writes; }

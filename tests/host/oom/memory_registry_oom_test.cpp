@@ -1,0 +1,173 @@
+// The six operations of the in-memory registry when an allocation fails inside them: each
+// returns kOutOfMemory, throws nothing and changes nothing, at every allocation it makes.
+//
+// This program replaces the global allocation functions: they behave as usual until a test
+// arms a failure point, then throw std::bad_alloc at exactly that allocation.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <string>
+
+#include "platform/memory_registry.h"
+
+namespace {
+long g_allocationsUntilFailure = -1;  // -1: never fail
+long g_failuresThrown = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_allocationsUntilFailure >= 0 && g_allocationsUntilFailure-- == 0) {
+    ++g_failuresThrown;
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// A key path long enough that a copy of it needs an allocation of its own.
+const std::string kKey = "SYSTEM\\ControlSet001\\A key path well past any short-string buffer";
+
+class OutOfMemory : public ::testing::Test {
+ protected:
+  OutOfMemory() {
+    registry.SetString(kKey + "\\Sub", "Value", "text");
+    registry.SetString(kKey, "DialPrefix", "D");
+    // Failure tables for other keys: every operation must then look its own key up in them.
+    registry.DenyAccess("Other");
+    registry.FailQuery("Other");
+    registry.FailSubkeyEnum("Other", 0);
+    registry.FailValueEnum("Other", 0);
+    registry.FailWrite("Other");
+  }
+  void TearDown() override {
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+    EXPECT_EQ(registry.BadCloseCount(), 0u);
+  }
+
+  // Runs `call` with allocation N failing for N = 0, 1, ... until it runs without a failure,
+  // after `prepare` (run with allocation unarmed). `call` returns the operation's status;
+  // `unchanged` checks what a failed call must not have changed. Returns the points covered.
+  long Sweep(const std::function<void()>& prepare, const std::function<RegStatus()>& call,
+             const std::function<void()>& unchanged) {
+    for (long point = 0;; ++point) {
+      prepare();
+      const long thrownBefore = g_failuresThrown;
+      g_allocationsUntilFailure = point;
+      RegStatus status = regstatus::kGenFailure;
+      try {
+        status = call();
+      } catch (...) {
+        g_allocationsUntilFailure = -1;
+        ADD_FAILURE() << "an exception left the operation at point " << point;
+        return point;
+      }
+      g_allocationsUntilFailure = -1;
+      if (g_failuresThrown == thrownBefore) {
+        EXPECT_EQ(status, regstatus::kSuccess);
+        return point;
+      }
+      EXPECT_EQ(status, regstatus::kOutOfMemory) << "point " << point;
+      unchanged();
+      if (::testing::Test::HasFailure()) return point;
+    }
+  }
+
+  MemoryRegistry registry;
+};
+
+TEST_F(OutOfMemory, OpenIssuesNoHandleAndLeavesTheOutputAlone) {
+  RegKeyHandle handle = nullptr;
+  const long points = Sweep(
+      [&] {
+        if (handle != nullptr) registry.CloseKey(handle);
+        handle = nullptr;
+      },
+      [&] { return registry.OpenKey(kKey.c_str(), &handle); },
+      [&] {
+        EXPECT_EQ(handle, nullptr);
+        EXPECT_EQ(registry.OpenHandleCount(), 0u);
+      });
+  EXPECT_GE(points, 2);  // the handle table's entry and the copy of the path
+  registry.CloseKey(handle);
+}
+
+TEST_F(OutOfMemory, QueryAndEnumerationsFailWholeAndWorkAfterwards) {
+  RegKey key(registry);
+  ASSERT_EQ(key.Open(kKey.c_str()), regstatus::kSuccess);
+  char name[kRegBufferSize];
+  std::uint8_t data[kRegBufferSize];
+  int changes = 0;
+  // Each attempt first changes the key, so its listings are built anew inside the call.
+  const auto changeKey = [&] {
+    registry.SetDword(kKey, "Changed", static_cast<std::uint32_t>(++changes));
+    registry.CreateKey(kKey + "\\Sub" + std::to_string(changes));
+  };
+
+  RegKeyInfo info;
+  EXPECT_GE(Sweep(
+                changeKey, [&] { return registry.QueryKey(key.Get(), &info); }, [] {}),
+            2);
+  EXPECT_EQ(info.valueCount, 2u);
+  EXPECT_EQ(info.subKeyCount, static_cast<std::uint32_t>(changes + 1));
+
+  std::uint32_t nameSize = 0;
+  EXPECT_GE(Sweep(
+                [&] {
+                  changeKey();
+                  nameSize = kRegBufferSize;
+                },
+                [&] { return registry.EnumSubkey(key.Get(), 0, name, &nameSize); },
+                [&] { EXPECT_EQ(nameSize, kRegBufferSize); }),
+            2);
+  EXPECT_STREQ(name, "Sub");
+
+  std::uint32_t dataSize = 0, type = 0;
+  EXPECT_GE(
+      Sweep(
+          [&] {
+            changeKey();
+            nameSize = dataSize = kRegBufferSize;
+          },
+          [&] { return registry.EnumValue(key.Get(), 1, name, &nameSize, &type, data, &dataSize); },
+          [&] { EXPECT_EQ(dataSize, kRegBufferSize); }),
+      2);
+  EXPECT_STREQ(name, "DialPrefix");
+  EXPECT_STREQ(reinterpret_cast<const char*>(data), "D");
+}
+
+TEST_F(OutOfMemory, FailedWriteLeavesTheValueAndTheLogAsTheyWere) {
+  RegKey key(registry);
+  ASSERT_EQ(key.Open(kKey.c_str()), regstatus::kSuccess);
+  for (const char* name : {"dialprefix", "A new value with a name past the short buffer"}) {
+    SCOPED_TRACE(name);
+    const auto before = registry.GetValue(kKey, name);
+    const std::size_t writesBefore = registry.Writes().size();
+    const long points = Sweep(
+        [] {},
+        [&] { return registry.SetStringValue(key.Get(), name, "A text long enough to allocate"); },
+        [&] {
+          const auto now = registry.GetValue(kKey, name);
+          EXPECT_EQ(now.has_value(), before.has_value());
+          if (now && before) {
+            EXPECT_EQ(now->data, before->data);
+          }
+          EXPECT_EQ(registry.Writes().size(), writesBefore);
+        });
+    EXPECT_GE(points, 3);
+    ASSERT_EQ(registry.Writes().size(), writesBefore + 1);
+    EXPECT_EQ(registry.Writes().back().text, "A text long enough to allocate");
+  }
+  EXPECT_EQ(registry.GetValue(kKey, "DIALPREFIX")->name, "DialPrefix");
+}
+
+}  // namespace
