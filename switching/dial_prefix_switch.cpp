@@ -1,0 +1,67 @@
+#include "switching/dial_prefix_switch.h"
+
+const char kErrorCaption[] = "Error Detected";
+const char kNoModemText[] =
+    "A valid modem configuration was not found in the Registry.  Please verify that your modem "
+    "is properly installed.\nNote: only modems that use the Hayes AT command set are supported.";
+const char kCompleteCaption[] = "Configuration Complete";
+const char kRestartText[] = "Changes will not take effect until after you have restarted your PC.";
+
+std::string FailedWritesText(std::size_t failed, std::size_t tried) {
+  return "The dial prefix could not be changed for " + std::to_string(failed) + " of the " +
+         std::to_string(tried) +
+         " modem settings keys found in the Registry.  Please verify that you have "
+         "administrator rights and that your modem is still installed.";
+}
+
+RegStatus WriteStringValue(RegistryOperations& registry, const std::string& keyPath,
+                           const char* valueName, const char* text) {
+  RegKey key(registry);
+  const RegStatus opened = key.Open(keyPath.c_str());
+  if (opened != regstatus::kSuccess) return opened;
+  return registry.SetStringValue(key.Get(), valueName, text);
+}
+
+SwitchOutcome WriteTargetPrefix(RegistryOperations& registry, const ModemInventory& inventory,
+                                TargetMode target) {
+  const bool secure = target == TargetMode::kSecureAccess;
+  const std::string_view from = secure ? kNormalPrefix : kSecurePrefix;
+  const char* to = secure ? kSecurePrefix : kNormalPrefix;
+
+  SwitchOutcome outcome;
+  for (std::size_t i = 0; i < inventory.Count(); ++i) {
+    if (inventory.dialPrefixes->GetAt(i) != from) continue;
+    ++outcome.writesTried;
+    if (WriteStringValue(registry, inventory.keyPaths->GetAt(i), kDialPrefixValueName, to) !=
+        regstatus::kSuccess) {
+      ++outcome.writesFailed;
+    }
+  }
+  return outcome;
+}
+
+SwitchResult SwitchModems(RegistryOperations& registry, const ModemInventory& inventory,
+                          std::optional<TargetMode> target, VersionQuery queryVersion) {
+  SwitchResult result;
+  if (!inventory.modemFound) {
+    result.notices.push_back({kErrorCaption, kNoModemText});
+    return result;
+  }
+  if (!target) return result;
+
+  result.outcome = WriteTargetPrefix(registry, inventory, *target);
+  const SwitchOutcome& outcome = result.outcome;
+  if (outcome.writesFailed > 0) {
+    result.notices.push_back(
+        {kErrorCaption, FailedWritesText(outcome.writesFailed, outcome.writesTried)});
+  }
+  // A modem's devices read their settings from the registry when they load, so on every NT
+  // system the new prefix is only reliably in use after a restart.
+  if (outcome.WritesSucceeded() > 0) {
+    const std::optional<PlatformVersion> version = queryVersion();
+    if (version && version->platformId == kPlatformWin32Nt) {
+      result.notices.push_back({kCompleteCaption, kRestartText});
+    }
+  }
+  return result;
+}

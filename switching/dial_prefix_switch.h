@@ -1,0 +1,80 @@
+// Moving every recorded modem settings key to the mode the user chose, and the messages that
+// tell the user what happened. Portable: the dialog reads its radio buttons, calls
+// SwitchModems and shows the messages it returns, in order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "discovery/modem_inventory.h"
+#include "platform/registry.h"
+
+// The value every write replaces (names match without regard to case, so a value stored as
+// "DIALPREFIX" or "dialprefix" is replaced, keeping its stored spelling).
+inline constexpr char kDialPrefixValueName[] = "DialPrefix";
+
+enum class TargetMode {
+  kSecureAccess,     // dial prefix "A"
+  kNormalOperation,  // dial prefix "D"
+};
+
+// What the platform's version query reported.
+struct PlatformVersion {
+  std::uint32_t platformId = 0;
+  std::uint32_t majorVersion = 0;
+  std::uint32_t minorVersion = 0;
+};
+inline constexpr std::uint32_t kPlatformWin32Nt = 2;
+
+// Asks the platform for its version; nullopt when the query fails.
+using VersionQuery = std::optional<PlatformVersion> (*)();
+
+// One message box: caption and text. Every one is owned by the dialog, has an OK button only
+// and no icon.
+struct Notice {
+  std::string caption;
+  std::string text;
+  bool operator==(const Notice&) const = default;
+};
+
+struct SwitchOutcome {
+  std::size_t writesTried = 0;
+  std::size_t writesFailed = 0;
+  [[nodiscard]] std::size_t WritesSucceeded() const { return writesTried - writesFailed; }
+};
+
+struct SwitchResult {
+  SwitchOutcome outcome;
+  std::vector<Notice> notices;  // to be shown in this order, before the dialog ends
+};
+
+// Writes `text` into the value `valueName` of the key at `keyPath` as REG_SZ with its
+// terminating zero: open with full access, set, close. Returns the status of the open when it
+// fails (nothing is written), otherwise that of the set.
+RegStatus WriteStringValue(RegistryOperations& registry, const std::string& keyPath,
+                           const char* valueName, const char* text);
+
+// Writes the target mode's dial prefix into every recorded key whose recorded prefix is the
+// other one, in the inventory's order; keys already in the target mode are left alone. The
+// inventory itself is not changed.
+SwitchOutcome WriteTargetPrefix(RegistryOperations& registry, const ModemInventory& inventory,
+                                TargetMode target);
+
+// Does what OK asks for and says what to tell the user:
+// - no modem recorded: the "Error Detected" message, nothing written;
+// - no mode chosen (`target` empty): nothing written, nothing shown;
+// - otherwise the writes, then a report of failed writes if any failed, then the restart notice
+//   if at least one write succeeded on a platform of the NT family (the version is queried
+//   once, only then).
+SwitchResult SwitchModems(RegistryOperations& registry, const ModemInventory& inventory,
+                          std::optional<TargetMode> target, VersionQuery queryVersion);
+
+// The texts, for the tests and the dialog.
+extern const char kErrorCaption[];
+extern const char kNoModemText[];
+extern const char kCompleteCaption[];
+extern const char kRestartText[];
+std::string FailedWritesText(std::size_t failed, std::size_t tried);
