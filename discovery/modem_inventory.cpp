@@ -14,9 +14,7 @@ void ModemInventory::DestroyLists() noexcept {
   dialPrefixes.reset();
 }
 
-std::size_t ModemInventory::Count() const noexcept {
-  return keyPaths ? keyPaths->GetCount() : 0;
-}
+std::size_t ModemInventory::Count() const noexcept { return keyPaths ? keyPaths->GetCount() : 0; }
 
 void ModemInventory::Record(std::string_view path, std::string_view prefix) {
   keyPaths->AddTail(path);

@@ -187,10 +187,10 @@ TEST_F(SwitchTest, RestartNoticeOnEveryNtVersionAndNowhereElse) {
     bool notice;
   };
   const std::vector<Case> cases = {
-      {PlatformVersion{2, 4, 0}, true},   // NT 4.0
-      {PlatformVersion{2, 5, 1}, true},   // XP
-      {PlatformVersion{2, 6, 1}, true},   // 7
-      {PlatformVersion{2, 10, 0}, true},  // 10
+      {PlatformVersion{2, 4, 0}, true},    // NT 4.0
+      {PlatformVersion{2, 5, 1}, true},    // XP
+      {PlatformVersion{2, 6, 1}, true},    // 7
+      {PlatformVersion{2, 10, 0}, true},   // 10
       {PlatformVersion{1, 4, 10}, false},  // 98
       {PlatformVersion{0, 3, 10}, false},  // Win32s
       {std::nullopt, false},               // the query failed

@@ -60,9 +60,9 @@ TEST_F(ScanTest, NamesAndPrefixMatchWithoutRegardToCase) {
   registry.SetString(kCs1 + "\\Zmixed", "DialPrefix", "a");
   Scan();
 
-  EXPECT_EQ(Records(), (std::vector<Record>{{kCs1 + "\\Lower", "A"},
-                                            {kCs1 + "\\Upper", "D"},
-                                            {kCs1 + "\\Zmixed", "A"}}));
+  EXPECT_EQ(Records(),
+            (std::vector<Record>{
+                {kCs1 + "\\Lower", "A"}, {kCs1 + "\\Upper", "D"}, {kCs1 + "\\Zmixed", "A"}}));
   EXPECT_FALSE(inventory.normalMode);
 }
 
