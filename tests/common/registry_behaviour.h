@@ -50,8 +50,12 @@ struct RegistryKind {
   std::function<std::unique_ptr<RegistryUnderTest>()> make;
 };
 
-// Names the registry in test output; ctest shows it in place of the parameter's index.
 inline void PrintTo(const RegistryKind& kind, std::ostream* out) { *out << kind.name; }
+
+// Names each test after its registry: RegistryBehaviour.<test>/<registry>.
+inline std::string RegistryKindName(const ::testing::TestParamInfo<RegistryKind>& info) {
+  return info.param.name;
+}
 
 // Every test gets a key of its own, kRegistryBehaviourRoot\<registry>\<test>, built empty
 // before the test and removed after it.

@@ -25,6 +25,7 @@ class InMemoryRegistry final : public RegistryUnderTest {
 
 INSTANTIATE_TEST_SUITE_P(InMemory, RegistryBehaviour,
                          ::testing::Values(RegistryKind{
-                             "InMemory", [] { return std::make_unique<InMemoryRegistry>(); }}));
+                             "InMemory", [] { return std::make_unique<InMemoryRegistry>(); }}),
+                         RegistryKindName);
 
 }  // namespace

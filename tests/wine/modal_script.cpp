@@ -86,12 +86,6 @@ std::string WindowText(HWND window) {
   return text;
 }
 
-std::string MessageBoxText(HWND messageBox) {
-  char text[1024] = {};
-  ::GetDlgItemTextA(messageBox, 0xFFFF, text, sizeof(text));
-  return text;
-}
-
 std::string StatusBarText(HWND statusBar) {
   // Windows answers for the simple part at SB_SIMPLEID; Wine answers there with nothing and
   // gives the simple part's text for part 0 instead.

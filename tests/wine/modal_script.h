@@ -44,9 +44,9 @@ class ModalScript {
 // A message box or dialog owned by `owner` (class #32770), or nullptr.
 HWND FindOwnedDialog(HWND owner);
 
-// The caption and the text of a message box.
+// A window's text (a message box's caption, a control's text). The text of a message box
+// itself is tool_driver.h's MessageBoxText.
 std::string WindowText(HWND window);
-std::string MessageBoxText(HWND messageBox);
 
 // The simple-mode text of a status bar, read with SB_GETTEXTA.
 std::string StatusBarText(HWND statusBar);

@@ -9,6 +9,7 @@
 
 #include "modal_script.h"
 #include "platform/memory_registry.h"
+#include "tool_driver.h"
 #include "ui/modem_config_dlg.h"
 #include "ui/resource.h"
 
