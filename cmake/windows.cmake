@@ -37,3 +37,7 @@ set_source_files_properties(ui/modem_config.rc PROPERTIES OBJECT_DEPENDS
 # The tool: one self-contained GUI executable.
 add_executable(ModemConfig WIN32 app/modem_tool_app.cpp)
 target_link_libraries(ModemConfig PRIVATE framework_main modem_ui win32_registry modem_resources)
+# Only what is used, without symbols: the tool ships as one small file.
+if(NOT MSVC)
+  target_link_options(ModemConfig PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
+endif()
