@@ -29,11 +29,24 @@
 
 #include "platform/memory_registry.h"
 
+namespace {
+
+// "file:line: message", or "file: message" when no line is known.
+std::string ErrorText(const std::string& file, int line, const std::string& message) {
+  std::string text = file;
+  if (line > 0) {
+    text += ':';
+    text += std::to_string(line);
+  }
+  text += ": ";
+  text += message;
+  return text;
+}
+
+}  // namespace
+
 RegFileError::RegFileError(const std::string& file, int line, const std::string& message)
-    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
-                         message),
-      file_(file),
-      line_(line) {}
+    : std::runtime_error(ErrorText(file, line, message)), file_(file), line_(line) {}
 
 namespace {
 
