@@ -26,13 +26,13 @@ struct ControlSpec {
   RECT units;  // left, top, width, height in dialog units (converted below)
 };
 
-// Checks every control of `dialog` against `specs`: pixel rectangle equal to the template's
+// Checks every control of `dialog` against `wanted`: pixel rectangle equal to the template's
 // rectangle mapped through the dialog's own base units, class, text and styles.
-void ExpectControls(HWND dialog, const std::vector<ControlSpec>& specs) {
-  for (const ControlSpec& spec : specs) {
-    SCOPED_TRACE(spec.text);
+void ExpectControls(HWND dialog, const std::vector<ControlSpec>& wanted) {
+  for (const ControlSpec& want : wanted) {
+    SCOPED_TRACE(want.text);
     // The dialog manager converts the position and the size each on its own, as here.
-    RECT mapped = spec.units;
+    RECT mapped = want.units;
     ASSERT_TRUE(::MapDialogRect(dialog, &mapped));
     const RECT expected{mapped.left, mapped.top, mapped.left + mapped.right,
                         mapped.top + mapped.bottom};
@@ -42,8 +42,8 @@ void ExpectControls(HWND dialog, const std::vector<ControlSpec>& specs) {
          child = ::GetWindow(child, GW_HWNDNEXT)) {
       // Controls with an id of their own are found by it, the others (-1, which a plain
       // template stores as the word 0xFFFF) by their text.
-      if (LOWORD(::GetDlgCtrlID(child)) == LOWORD(spec.id) &&
-          (spec.id != -1 || WindowText(child) == spec.text)) {
+      if (LOWORD(::GetDlgCtrlID(child)) == LOWORD(want.id) &&
+          (want.id != -1 || WindowText(child) == want.text)) {
         control = child;
       }
     }
@@ -51,7 +51,7 @@ void ExpectControls(HWND dialog, const std::vector<ControlSpec>& specs) {
     RECT actual{};
     ::GetWindowRect(control, &actual);
     ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
-    if ((spec.style & SS_TYPEMASK) != SS_ICON || std::string(spec.className) != "Static") {
+    if ((want.style & SS_TYPEMASK) != SS_ICON || std::string(want.className) != "Static") {
       EXPECT_EQ(actual.left, expected.left);
       EXPECT_EQ(actual.top, expected.top);
       EXPECT_EQ(actual.right, expected.right);
@@ -64,14 +64,14 @@ void ExpectControls(HWND dialog, const std::vector<ControlSpec>& specs) {
 
     char className[32] = {};
     ::GetClassNameA(control, className, sizeof(className));
-    EXPECT_STRCASEEQ(className, spec.className);
+    EXPECT_STRCASEEQ(className, want.className);
     const auto style = static_cast<DWORD>(::GetWindowLongPtrA(control, GWL_STYLE));
     // A checked auto radio button gains WS_TABSTOP from the dialog manager.
     const DWORD ignored =
-        std::string(spec.className) == "Button" && (spec.style & 0xF) == BS_AUTORADIOBUTTON
+        std::string(want.className) == "Button" && (want.style & 0xF) == BS_AUTORADIOBUTTON
             ? WS_TABSTOP
             : 0;
-    EXPECT_EQ(style & ~ignored, spec.style);
+    EXPECT_EQ(style & ~ignored, want.style);
   }
 }
 
