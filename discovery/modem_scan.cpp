@@ -50,9 +50,14 @@ void ModemScanner::Walk(std::string& path, int depth) {
       for (std::uint32_t index = 0; index < info.subKeyCount; ++index) {
         std::uint32_t nameSize = kRegBufferSize;
         if (registry_.EnumSubkey(key.Get(), index, name_, &nameSize) != regstatus::kSuccess) break;
+        // A path ends at its first zero byte, so a name holding one cannot be opened by its
+        // path: it would spell another key (the parent itself, for a name that starts with a
+        // zero byte, which would then be walked again at every level). Such a subkey is passed
+        // over like one that cannot be opened.
+        if (std::strlen(name_) != nameSize) continue;
         // The child's name is copied out of the shared buffer before the walk goes deeper.
         path += '\\';
-        path.append(name_, std::strlen(name_));
+        path.append(name_, nameSize);
         Walk(path, depth + 1);
         path.resize(parentLength);
       }

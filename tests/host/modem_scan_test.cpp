@@ -266,6 +266,23 @@ TEST_F(ScanTest, KeyRemovedBetweenWalkAndInspectionIsPassedOver) {
   EXPECT_TRUE(Records().empty());
 }
 
+// ---- Names holding zero bytes.
+
+TEST_F(ScanTest, SubkeyWhoseNameHoldsAZeroByteIsPassedOver) {
+  // A path ends at its first zero byte, so such a name cannot be opened by its path: it would
+  // spell another key, its parent itself when the name starts with zero, and the walk would
+  // revisit the parent under a malformed path at every level down to the depth bound.
+  const std::string parent = kCs1 + "\\Parent";
+  PlantModem(parent + "\\M", "D");
+  PlantModem(parent + "\\x", "A");
+  for (const std::string& name : {std::string("\0hidden", 7), std::string("x\0y", 3)}) {
+    PlantModem(parent + "\\" + name, "D");
+    PlantModem(parent + "\\" + name + "\\Below", "D");
+  }
+  Scan();
+  EXPECT_EQ(Records(), (std::vector<Record>{{parent + "\\M", "D"}, {parent + "\\x", "A"}}));
+}
+
 // ---- Links and depth.
 
 TEST_F(ScanTest, LinkToItsOwnAncestorEndsAtTheDepthBoundWithoutCrashing) {
