@@ -3,7 +3,10 @@
 #   make deps   install the Debian packages the build and the tests need (only missing ones)
 #   make build  configure and build build/host, build/asan and build/win
 #   make test   deps, build, format check, then every test suite; fails if anything fails
-#   make demo   run the tool on a demo registry
+#   make demo   deps, then scripts/demo: build build/win and run the tool on a demo registry
+#               (interactively on $DISPLAY, or driven on Xvfb with a screenshot when there is none)
+#   make bench  build build/win, then time the scan: natively (scripts/run-bench, where it exists)
+#               and under Wine (scripts/run-wine-bench; e.g. BENCH_ARGS="--keys 200000")
 #   make clean  remove the three build folders
 
 SHELL := /bin/bash
@@ -20,7 +23,7 @@ SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 SOURCE_DIRS := app bench discovery framework platform switching tests ui
 SOURCES = $(shell find $(SOURCE_DIRS) -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
 
-.PHONY: deps build build-host build-asan build-win test format-check demo clean
+.PHONY: deps build build-host build-asan build-win test format-check demo bench clean
 
 deps:
 	@missing=""; \
@@ -81,13 +84,19 @@ test: deps
 	    echo "build/$$config is not configured"; failed="$$failed tests-$$config"; \
 	  fi; \
 	done; \
-	[ ! -d build/win/wine ] || $(WINE_RUN) --stop; \
+	[ ! -d build/win/wine ] || { $(WINE_RUN) --stop; $(WINE_RUN) --config desktop --stop; }; \
 	if [ -n "$$failed" ]; then echo "FAILED:$$failed"; exit 1; fi; \
 	echo "All tests passed."
 
-demo:
-	@echo "The dialog is not built yet: there is no demo to run."
+demo: deps
+	scripts/demo
+
+bench: build-win
+	@if [ -x scripts/run-bench ]; then scripts/run-bench; fi
+	scripts/run-wine-bench --build build/win $(BENCH_ARGS)
 
 clean:
-	-[ ! -d build/win/wine ] || $(WINE_RUN) --stop
+	-[ ! -d build/win/wine ] || { $(WINE_RUN) --stop; $(WINE_RUN) --config desktop --stop; }
+	-[ ! -d build/win/demo ] || for config in desktop display; do \
+	  scripts/wine-run --root build/win/demo --config $$config --stop; done
 	rm -rf build/host build/asan build/win

@@ -53,6 +53,9 @@ class ToolRun {
   // scan runs before the dialog shows). Returns what went wrong, or "" when the dialog is up.
   [[nodiscard]] std::string Start(DWORD timeoutMs = 10000);
 
+  // The tool's main dialog (nullptr until Start has found it).
+  [[nodiscard]] HWND Dialog() const { return m_dialog; }
+
   // The status line's simple text ("<no answer>" when the tool does not answer).
   [[nodiscard]] std::string StatusText() const;
   // BST_CHECKED or BST_UNCHECKED of a radio button of the dialog (~0u: no answer).
