@@ -7,7 +7,8 @@
 #               (interactively on $DISPLAY, or driven on Xvfb with a screenshot when there is none)
 #   make bench  build build/win, then time the scan: natively (scripts/run-bench, where it exists)
 #               and under Wine (scripts/run-wine-bench; e.g. BENCH_ARGS="--keys 200000")
-#   make clean  remove the three build folders
+#   make fuzz   the scan fuzzer for FUZZ_SECONDS (default 3600) on both cores, growing build/fuzz/corpus
+#   make clean  remove the build folders
 
 SHELL := /bin/bash
 JOBS ?= 2
@@ -16,14 +17,17 @@ CTEST := ctest --output-on-failure -j$(JOBS)
 WINE_RUN := scripts/wine-run --root build/win/wine
 
 PACKAGES := g++ cmake googletest libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb \
-	xauth imagemagick fonts-wine x11-utils clang-format libbenchmark-dev
+	xauth imagemagick fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # Our own C++ sources, for the format check.
 SOURCE_DIRS := app bench discovery framework platform switching tests ui
 SOURCES = $(shell find $(SOURCE_DIRS) -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
 
-.PHONY: deps build build-host build-asan build-win test format-check demo bench clean
+FUZZ_RUNS ?= 20000
+FUZZ_SECONDS ?= 3600
+
+.PHONY: deps build build-host build-asan build-win test format-check demo bench fuzz clean
 
 deps:
 	@missing=""; \
@@ -84,12 +88,17 @@ test: deps
 	    echo "build/$$config is not configured"; failed="$$failed tests-$$config"; \
 	  fi; \
 	done; \
+	echo "== Fuzzing (build/fuzz)"; \
+	scripts/run-fuzz --runs $(FUZZ_RUNS) || failed="$$failed fuzz"; \
 	[ ! -d build/win/wine ] || { $(WINE_RUN) --stop; $(WINE_RUN) --config desktop --stop; }; \
 	if [ -n "$$failed" ]; then echo "FAILED:$$failed"; exit 1; fi; \
 	echo "All tests passed."
 
 demo: deps
 	scripts/demo
+
+fuzz: deps
+	scripts/run-fuzz --seconds $(FUZZ_SECONDS) --jobs $(JOBS)
 
 bench: build-win
 	@if [ -x scripts/run-bench ]; then scripts/run-bench; fi
@@ -99,4 +108,4 @@ clean:
 	-[ ! -d build/win/wine ] || { $(WINE_RUN) --stop; $(WINE_RUN) --config desktop --stop; }
 	-[ ! -d build/win/demo ] || for config in desktop display; do \
 	  scripts/wine-run --root build/win/demo --config $$config --stop; done
-	rm -rf build/host build/asan build/win
+	rm -rf build/host build/asan build/win build/fuzz build/fuzz-coverage

@@ -1,0 +1,344 @@
+// libFuzzer target: builds an in-memory registry from the input (see fuzz_input.h), runs two
+// scans into one inventory and then the switch, as the dialog does on two show-window
+// notifications and OK, and checks after every input:
+// - no key left open, no handle closed twice or never issued;
+// - the two lists of the inventory of one length, modemFound and normalMode agreeing with them;
+// - every recorded prefix "D" or "A", every recorded path beginning with one of the three
+//   roots, and the key at every recorded path really holding TONE, PULSE and that prefix;
+// - a scan that nothing disturbed recording exactly what the other one did, and a scan that an
+//   allocation failure or a refused open cut short recording only records the other one made,
+//   in the same order;
+// - every write going to a recorded key that held the other prefix, as "DialPrefix" with the
+//   target's letter, and the switch's counts agreeing with the registry's write log.
+// A failed check prints what failed and aborts, which libFuzzer reports as a crash and saves
+// the input.
+//
+// This file replaces the global allocation functions: they count allocations from the start
+// of the first scan and throw std::bad_alloc at the one the input chose.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "discovery/modem_inventory.h"
+#include "discovery/modem_scan.h"
+#include "platform/memory_registry.h"
+#include "switching/dial_prefix_switch.h"
+#include "tests/fuzz/fuzz_input.h"
+
+// ---- Allocation failure at a chosen point. Counted on the fuzzing thread only.
+
+namespace {
+thread_local long t_allocationsUntilFailure = -1;  // -1: never fail
+thread_local long t_failuresThrown = 0;
+
+void* Allocate(std::size_t size) noexcept {
+  if (t_allocationsUntilFailure >= 0) {
+    if (t_allocationsUntilFailure == 0) {
+      t_allocationsUntilFailure = -1;
+      ++t_failuresThrown;
+      return nullptr;
+    }
+    --t_allocationsUntilFailure;
+  }
+  return std::malloc(size == 0 ? 1 : size);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* p = Allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace {
+
+// A registry that refuses every open once an input's opens have named kPathBudget bytes of
+// path in all, or it has made kCallBudget calls. An open costs the in-memory registry time in
+// proportion to its path, and links that lead back to an ancestor make the walk revisit the
+// same keys under ever longer paths down to its depth limit; with two such links below one key
+// the number of paths doubles at every level and the walk would not end in any time a fuzzer
+// can wait for. The refused opens end it quickly (every further key is passed over as one that
+// cannot be opened) and keep each input to a fraction of a second.
+constexpr std::uint64_t kPathBudget = 1u << 20;
+constexpr std::uint64_t kCallBudget = 100'000;
+
+class BudgetedRegistry final : public RegistryOperations {
+ public:
+  explicit BudgetedRegistry(MemoryRegistry& inner) : inner_(inner) {}
+
+  RegStatus OpenKey(const char* path, RegKeyHandle* key) override {
+    if (pathBytes_ >= kPathBudget || inner_.CallCounts().Total() >= kCallBudget) {
+      refused = exhausted = true;
+      return regstatus::kOutOfMemory;
+    }
+    pathBytes_ += std::strlen(path) + 1;
+    return inner_.OpenKey(path, key);
+  }
+  RegStatus QueryKey(RegKeyHandle key, RegKeyInfo* info) override {
+    return inner_.QueryKey(key, info);
+  }
+  RegStatus EnumSubkey(RegKeyHandle key, std::uint32_t index, char* name,
+                       std::uint32_t* nameSize) override {
+    return inner_.EnumSubkey(key, index, name, nameSize);
+  }
+  RegStatus EnumValue(RegKeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameSize,
+                      std::uint32_t* type, std::uint8_t* data, std::uint32_t* dataSize) override {
+    return inner_.EnumValue(key, index, name, nameSize, type, data, dataSize);
+  }
+  RegStatus SetStringValue(RegKeyHandle key, const char* name, const char* text) override {
+    return inner_.SetStringValue(key, name, text);
+  }
+  RegStatus CloseKey(RegKeyHandle key) override { return inner_.CloseKey(key); }
+
+  // Set when an open was refused; the caller clears it between scans.
+  bool refused = false;
+  // Set when an open was refused, for good.
+  bool exhausted = false;
+
+ private:
+  MemoryRegistry& inner_;
+  std::uint64_t pathBytes_ = 0;
+};
+
+// Inputs seen, and how many of them ran into the call budget; printed at exit.
+std::uint64_t g_inputs = 0;
+std::uint64_t g_overBudget = 0;
+
+void PrintBudgetSummary() {
+  std::printf("scan_fuzzer: %llu of %llu inputs ran out of registry budget\n",
+              static_cast<unsigned long long>(g_overBudget),
+              static_cast<unsigned long long>(g_inputs));
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "\nscan_fuzzer: invariant failed: %s\n  %s\n", what, detail.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+#define CHECK_INVARIANT(condition, detail)        \
+  do {                                            \
+    if (!(condition)) Fail(#condition, (detail)); \
+  } while (0)
+
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (const unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7F) {
+      shown += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      shown += escaped;
+    }
+  }
+  if (shown.size() > 300) shown = shown.substr(0, 300) + "...";
+  return shown;
+}
+
+using Records = std::vector<std::pair<std::string, std::string>>;  // path, prefix
+
+Records RecordsOf(const ModemInventory& inventory, std::size_t from, std::size_t to) {
+  Records records;
+  for (std::size_t i = from; i < to; ++i) {
+    records.emplace_back(inventory.keyPaths->GetAt(i), inventory.dialPrefixes->GetAt(i));
+  }
+  return records;
+}
+
+bool IsSubsequence(const Records& part, const Records& whole) {
+  std::size_t next = 0;
+  for (const auto& record : part) {
+    while (next < whole.size() && whole[next] != record) ++next;
+    if (next == whole.size()) return false;
+    ++next;
+  }
+  return true;
+}
+
+bool StartsWithARoot(const std::string& path) {
+  for (const char* root : kControlSetRoots) {
+    const std::size_t length = std::strlen(root);
+    if (path.compare(0, length, root) == 0 && (path.size() == length || path[length] == '\\')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// A name or data item as the recognition reads it: the bytes up to the first zero.
+std::string AsText(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+// The key at `path` holds values that make it a modem settings key with `prefix`: a TONE, a
+// PULSE and a DIALPREFIX whose data reads as `prefix`, and no value name or data too long for
+// the 512-byte buffers. The order of the values is not looked at, so this holds for every key
+// the scan may record, whatever failures cut its enumeration short.
+bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
+                      const std::string& prefix) {
+  bool tone = false, pulse = false, dialPrefix = false;
+  for (const StoredValue& value : registry.Values(path)) {
+    const bool isString = value.type == regtype::kSz || value.type == regtype::kExpandSz ||
+                          value.type == regtype::kMultiSz;
+    const std::size_t storedSize = (isString ? 2 : 1) * value.data.size();
+    if (value.name.size() >= kRegBufferSize || storedSize >= kRegBufferSize) return false;
+    const std::string name = UpperAscii(AsText(value.name));
+    tone = tone || name == "TONE";
+    pulse = pulse || name == "PULSE";
+    if (name == "DIALPREFIX" &&
+        UpperAscii(AsText(std::string(value.data.begin(), value.data.end()))) == prefix) {
+      dialPrefix = true;
+    }
+  }
+  return tone && pulse && dialPrefix;
+}
+
+void CheckInventory(const ModemInventory& inventory, const MemoryRegistry& registry) {
+  CHECK_INVARIANT(inventory.keyPaths->GetCount() == inventory.dialPrefixes->GetCount(),
+                  std::to_string(inventory.keyPaths->GetCount()) + " paths, " +
+                      std::to_string(inventory.dialPrefixes->GetCount()) + " prefixes");
+  const std::size_t count = inventory.Count();
+  CHECK_INVARIANT(inventory.modemFound == (count > 0), std::to_string(count) + " records");
+  if (count > 0) {
+    CHECK_INVARIANT(inventory.normalMode == (inventory.dialPrefixes->GetAt(count - 1) == "D"),
+                    "last prefix " + inventory.dialPrefixes->GetAt(count - 1));
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string& path = inventory.keyPaths->GetAt(i);
+    const std::string& prefix = inventory.dialPrefixes->GetAt(i);
+    CHECK_INVARIANT(prefix == "D" || prefix == "A", "prefix " + Printable(prefix));
+    CHECK_INVARIANT(StartsWithARoot(path), "path " + Printable(path));
+    // Components joined by single backslashes, none empty: a path the registry can open.
+    CHECK_INVARIANT(path.back() != '\\' && path.find("\\\\") == std::string::npos,
+                    "path " + Printable(path));
+    CHECK_INVARIANT(HoldsModemValues(registry, path, prefix),
+                    "recorded " + Printable(path) + " = " + prefix);
+  }
+}
+
+void CheckHandles(const MemoryRegistry& registry, const char* after) {
+  CHECK_INVARIANT(registry.OpenHandleCount() == 0,
+                  std::to_string(registry.OpenHandleCount()) + " keys open after " + after);
+  CHECK_INVARIANT(registry.BadCloseCount() == 0,
+                  std::to_string(registry.BadCloseCount()) + " bad closes after " + after);
+}
+
+std::optional<PlatformVersion> VersionNt() { return PlatformVersion{kPlatformWin32Nt, 5, 1}; }
+std::optional<PlatformVersion> VersionFails() { return std::nullopt; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::atexit(PrintBudgetSummary);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  ++g_inputs;
+  MemoryRegistry registry;
+  const fuzzinput::Plan plan = fuzzinput::Build(data, size, registry);
+
+  BudgetedRegistry budgeted(registry);
+  ModemInventory inventory;
+  inventory.CreateLists();
+  NameBuffer nameBuffer{};
+  ModemScanner scanner(budgeted, inventory, nameBuffer);
+
+  // A scan is disturbed when the allocation failure struck during it or an open was refused;
+  // an undisturbed scan records every modem key the registry shows.
+  bool disturbed[2] = {false, false};
+  std::size_t ends[2] = {0, 0};
+  if (plan.failingAllocation) {
+    t_allocationsUntilFailure = static_cast<long>(*plan.failingAllocation);
+  }
+  for (int scan = 0; scan < 2; ++scan) {
+    const long thrownBefore = t_failuresThrown;
+    budgeted.refused = false;
+    scanner.ScanModemSettings();
+    disturbed[scan] = t_failuresThrown != thrownBefore || budgeted.refused;
+    ends[scan] = inventory.Count();
+  }
+
+  // The checks allocate: the count towards the failing allocation pauses while they run.
+  const long allocationsLeft = std::exchange(t_allocationsUntilFailure, -1);
+  CheckHandles(registry, "the scans");
+  CheckInventory(inventory, registry);
+  const Records first = RecordsOf(inventory, 0, ends[0]);
+  const Records second = RecordsOf(inventory, ends[0], ends[1]);
+  if (!disturbed[0] && !disturbed[1]) {
+    CHECK_INVARIANT(first == second, std::to_string(first.size()) + " records, then " +
+                                         std::to_string(second.size()));
+  } else if (!disturbed[0]) {
+    CHECK_INVARIANT(IsSubsequence(second, first), "second scan recorded what the first did not");
+  } else if (!disturbed[1]) {
+    CHECK_INVARIANT(IsSubsequence(first, second), "first scan recorded what the second did not");
+  }
+  const bool secure = plan.target == TargetMode::kSecureAccess;
+  const std::string from = secure ? "D" : "A";
+  const std::string to = secure ? "A" : "D";
+  std::size_t fromRecords = 0;
+  for (std::size_t i = 0; i < inventory.Count(); ++i) {
+    if (inventory.dialPrefixes->GetAt(i) == from) ++fromRecords;
+  }
+
+  // The dialog's dispatcher catches whatever the OK handler throws; so does this.
+  t_allocationsUntilFailure = allocationsLeft;
+  SwitchResult result;
+  bool switchCompleted = false;
+  try {
+    result = SwitchModems(budgeted, inventory, plan.target,
+                          plan.versionQueryFails ? VersionFails : VersionNt);
+    switchCompleted = true;
+  } catch (const std::bad_alloc&) {
+  }
+  t_allocationsUntilFailure = -1;
+  CheckHandles(registry, "the switch");
+  if (budgeted.exhausted) ++g_overBudget;
+
+  // Every write went to a recorded key that held the other prefix.
+  const std::vector<MemoryRegistry::Write>& writes = registry.Writes();
+  if (!inventory.modemFound || !plan.target) {
+    CHECK_INVARIANT(writes.empty(), std::to_string(writes.size()) + " writes without a target");
+  }
+  for (const MemoryRegistry::Write& write : writes) {
+    bool recordedWithFrom = false;
+    for (std::size_t i = 0; i < inventory.Count() && !recordedWithFrom; ++i) {
+      recordedWithFrom =
+          inventory.keyPaths->GetAt(i) == write.path && inventory.dialPrefixes->GetAt(i) == from;
+    }
+    CHECK_INVARIANT(recordedWithFrom, "write to unrecorded key " + Printable(write.path));
+    CHECK_INVARIANT(write.name == kDialPrefixValueName && write.text == to,
+                    Printable(write.name) + " = " + Printable(write.text));
+  }
+  CHECK_INVARIANT(writes.size() <= fromRecords, std::to_string(writes.size()) + " writes for " +
+                                                    std::to_string(fromRecords) + " records");
+  if (switchCompleted && inventory.modemFound && plan.target) {
+    CHECK_INVARIANT(result.outcome.writesTried == fromRecords,
+                    std::to_string(result.outcome.writesTried) + " tried");
+    CHECK_INVARIANT(result.outcome.WritesSucceeded() == writes.size(),
+                    std::to_string(result.outcome.WritesSucceeded()) + " succeeded, " +
+                        std::to_string(writes.size()) + " logged");
+  }
+  return 0;
+}
