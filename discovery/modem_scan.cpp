@@ -34,10 +34,13 @@ void ModemScanner::WalkKey(std::string_view path) {
   } catch (...) {
     return;  // not even the path could be copied: nothing was opened
   }
+  keysLeft_ = maxKeysPerRoot_;
   Walk(walkPath, 0);
 }
 
 void ModemScanner::Walk(std::string& path, int depth) {
+  if (keysLeft_ == 0) return;
+  --keysLeft_;
   RegKey key(registry_);
   try {
     if (key.Open(path.c_str()) != regstatus::kSuccess) return;

@@ -24,12 +24,22 @@ inline constexpr const char* kControlSetRoots[] = {
 // ancestors cannot recurse without end.
 inline constexpr int kMaxWalkDepth = 512;
 
+// The walk opens at most this many keys below one root; the rest of that root is passed over
+// and the scan goes on with the next root. A whole control set holds a few hundred thousand
+// keys at most, so a sound registry is walked whole; but two links back to one ancestor
+// double the keys reachable at every level, which no depth bound alone can stop.
+inline constexpr std::size_t kMaxKeysPerRoot = std::size_t{1} << 21;
+
 using NameBuffer = char[kRegBufferSize];
 
 class ModemScanner {
  public:
-  ModemScanner(RegistryOperations& registry, ModemInventory& inventory, NameBuffer& nameBuffer)
-      : registry_(registry), inventory_(inventory), name_(nameBuffer) {}
+  ModemScanner(RegistryOperations& registry, ModemInventory& inventory, NameBuffer& nameBuffer,
+               std::size_t maxKeysPerRoot = kMaxKeysPerRoot)
+      : registry_(registry),
+        inventory_(inventory),
+        name_(nameBuffer),
+        maxKeysPerRoot_(maxKeysPerRoot) {}
 
   // Walks the three roots in order and appends every modem settings key found. Clears
   // nothing: a second scan appends the same records again. Does nothing when the inventory's
@@ -51,4 +61,6 @@ class ModemScanner {
   RegistryOperations& registry_;
   ModemInventory& inventory_;
   NameBuffer& name_;
+  std::size_t maxKeysPerRoot_;
+  std::size_t keysLeft_ = 0;  // keys the walk of the current root may still open
 };

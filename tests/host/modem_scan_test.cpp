@@ -300,6 +300,31 @@ TEST_F(ScanTest, LinkToItsOwnAncestorEndsAtTheDepthBoundWithoutCrashing) {
   EXPECT_EQ(std::count(deepest.begin(), deepest.end(), '\\'), 1 + kMaxWalkDepth);
 }
 
+TEST_F(ScanTest, TwoLinksBackToOneAncestorStopAtTheKeyBudgetAndTheNextRootIsWalked) {
+  // Each level offers two ways back up, so the keys reachable double with every level: only
+  // the budget of keys per root ends this walk.
+  PlantModem(kCs1 + "\\Loop\\M", "D");
+  registry.AddAlias(kCs1 + "\\Loop\\Back1", kCs1 + "\\Loop");
+  registry.AddAlias(kCs1 + "\\Loop\\Back2", kCs1 + "\\Loop");
+  PlantModem(kCs3 + "\\After", "A");
+  constexpr std::size_t kBudget = 1000;
+  ModemScanner(registry, inventory, nameBuffer, kBudget).ScanModemSettings();
+
+  EXPECT_LE(registry.CallCounts().open, 2 * kBudget + 2);  // walk and inspection opens
+  ASSERT_FALSE(Records().empty());
+  EXPECT_EQ(Records().back(), Record(kCs3 + "\\After", "A"));
+  EXPECT_FALSE(inventory.normalMode);
+}
+
+TEST_F(ScanTest, KeyBudgetIsFarAboveAWholeControlSet) {
+  // A large control set holds a few hundred thousand keys; the budget must never cut one short.
+  EXPECT_GE(kMaxKeysPerRoot, std::size_t{2'000'000});
+  // And a walk of exactly the budget's size is whole.
+  for (int i = 0; i < 9; ++i) PlantModem(kCs1 + "\\K" + std::to_string(i), "D");
+  ModemScanner(registry, inventory, nameBuffer, 10).ScanModemSettings();  // root + 9 keys
+  EXPECT_EQ(Records().size(), 9u);
+}
+
 TEST_F(ScanTest, TreeAsDeepAsTheBoundIsWalkedWhole) {
   std::string path = kCs1;
   for (int level = 1; level <= kMaxWalkDepth; ++level) path += "\\L";
