@@ -99,7 +99,9 @@ void ModemScanner::InspectKeyValues(const std::string& path) {
           regstatus::kSuccess) {
         break;
       }
-      name.assign(name_, std::strlen(name_));
+      // The whole name as enumerated: one holding a zero byte ("DialPrefix\0x") is another
+      // value than the name before its zero, and must not pass for it.
+      name.assign(name_, nameSize < kRegBufferSize ? nameSize : kRegBufferSize - 1);
       UpperCaseAscii(name);
       if (name == "TONE") {
         toneSeen = true;

@@ -283,6 +283,22 @@ TEST_F(ScanTest, SubkeyWhoseNameHoldsAZeroByteIsPassedOver) {
   EXPECT_EQ(Records(), (std::vector<Record>{{parent + "\\M", "D"}, {parent + "\\x", "A"}}));
 }
 
+TEST_F(ScanTest, ValueWhoseNameHoldsAZeroByteIsNotTheValueBeforeTheZero) {
+  // "DialPrefix\0x" and "Tone\0x" are values of their own: a key whose only prefix or tone
+  // value is spelled so is no modem settings key.
+  const std::string prefixKey = kCs1 + "\\FakePrefix";
+  registry.SetDword(prefixKey, "TONE", 1);
+  registry.SetDword(prefixKey, "PULSE", 1);
+  registry.SetString(prefixKey, std::string("DialPrefix\0x", 12), "D");
+  const std::string toneKey = kCs1 + "\\FakeTone";
+  registry.SetDword(toneKey, std::string("Tone\0x", 6), 1);
+  registry.SetDword(toneKey, "PULSE", 1);
+  registry.SetString(toneKey, "DialPrefix", "D");
+  PlantModem(kCs1 + "\\Sound", "A");
+  Scan();
+  EXPECT_EQ(Records(), (std::vector<Record>{{kCs1 + "\\Sound", "A"}}));
+}
+
 // ---- Links and depth.
 
 TEST_F(ScanTest, LinkToItsOwnAncestorEndsAtTheDepthBoundWithoutCrashing) {
