@@ -123,6 +123,21 @@ TEST_F(ScanResilienceTest, RecordIsAppendedWholeOrNotAtAll) {
   }
 }
 
+TEST_F(ScanResilienceTest, FailedCopyOfARootPathGoesOnWithTheNextRoot) {
+  // The scan's first allocation is the copy of the first root's path. With it failing, nothing
+  // of that root is opened, and the other two roots are walked as usual.
+  PlantModem(kCcs + "\\M", "D");
+  PlantModem(kCs1 + "\\M", "A");
+  PlantModem("SYSTEM\\ControlSet003\\M", "D");
+  const long thrownBefore = g_failuresThrown.load();
+  g_allocationsUntilFailure = 0;
+  Scan();
+  g_allocationsUntilFailure = -1;
+  EXPECT_EQ(g_failuresThrown.load(), thrownBefore + 1);
+  EXPECT_EQ(Records(),
+            (std::vector<Record>{{kCs1 + "\\M", "A"}, {"SYSTEM\\ControlSet003\\M", "D"}}));
+}
+
 // ---- Stack use at the depth bound.
 
 #if defined(__SANITIZE_ADDRESS__)

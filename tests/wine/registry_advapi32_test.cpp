@@ -125,6 +125,7 @@ class RealRegistry final : public RegistryUnderTest {
 
 INSTANTIATE_TEST_SUITE_P(Advapi32, RegistryBehaviour,
                          ::testing::Values(RegistryKind{
-                             "Advapi32", [] { return std::make_unique<RealRegistry>(); }}));
+                             "Advapi32", [] { return std::make_unique<RealRegistry>(); }}),
+                         RegistryKindName);
 
 }  // namespace
