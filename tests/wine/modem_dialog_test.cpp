@@ -213,27 +213,41 @@ TEST_F(ModemDialogTest, CancelWritesNothingAndSaysNothing) {
   EXPECT_EQ(registry.CallCounts().setValue, 0u);
 }
 
-TEST_F(ModemDialogTest, OkSwitchesTheModemsShowsTheNoticeAndEndsWithOk) {
-  PlantModem(kCs1 + "\\M", "D");
-  registry.AddAlias(kCcs, kCs1);
-  CModemConfigDlg dialog(registry, &NtVersion);
+// Presses OK, then OK on the one message box that follows; returns the dialog's result and
+// the box's caption and text.
+struct OkRun {
+  INT_PTR result = 0;
   std::string caption, text;
+};
+
+OkRun PressOkAndReadTheMessage(CModemConfigDlg& dialog) {
+  OkRun run;
   ModalScript script([&] { return dialog.m_hWnd; });
   script.Then("ok", [&](HWND hDlg) {
     ::PostMessageA(::GetDlgItem(hDlg, IDOK), BM_CLICK, 0, 0);
     return true;
   });
-  script.Then("notice", [&](HWND hDlg) {
+  script.Then("message", [&](HWND hDlg) {
     HWND box = FindOwnedDialog(hDlg);
     if (box == nullptr) return false;
-    caption = WindowText(box);
-    text = MessageBoxText(box);
+    run.caption = WindowText(box);
+    run.text = MessageBoxText(box);
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     return true;
   });
-  EXPECT_EQ(Run(dialog, script), IDOK);
-  EXPECT_EQ(caption, "Configuration Complete");
-  EXPECT_EQ(text, "Changes will not take effect until after you have restarted your PC.");
+  run.result = dialog.DoModal();
+  EXPECT_EQ(script.Failure(), "");
+  return run;
+}
+
+TEST_F(ModemDialogTest, OkSwitchesTheModemsShowsTheNoticeAndEndsWithOk) {
+  PlantModem(kCs1 + "\\M", "D");
+  registry.AddAlias(kCcs, kCs1);
+  CModemConfigDlg dialog(registry, &NtVersion);
+  const OkRun run = PressOkAndReadTheMessage(dialog);
+  EXPECT_EQ(run.result, IDOK);
+  EXPECT_EQ(run.caption, "Configuration Complete");
+  EXPECT_EQ(run.text, "Changes will not take effect until after you have restarted your PC.");
   ASSERT_EQ(registry.Writes().size(), 2u);
   EXPECT_EQ(registry.Writes()[0].path, kCcs + "\\M");
   EXPECT_EQ(registry.Writes()[1].path, kCs1 + "\\M");
@@ -242,23 +256,10 @@ TEST_F(ModemDialogTest, OkSwitchesTheModemsShowsTheNoticeAndEndsWithOk) {
 
 TEST_F(ModemDialogTest, OkWithNothingFoundShowsTheErrorAndEndsWithOk) {
   CModemConfigDlg dialog(registry, &NtVersion);
-  std::string caption, text;
-  ModalScript script([&] { return dialog.m_hWnd; });
-  script.Then("ok", [&](HWND hDlg) {
-    ::PostMessageA(::GetDlgItem(hDlg, IDOK), BM_CLICK, 0, 0);
-    return true;
-  });
-  script.Then("error", [&](HWND hDlg) {
-    HWND box = FindOwnedDialog(hDlg);
-    if (box == nullptr) return false;
-    caption = WindowText(box);
-    text = MessageBoxText(box);
-    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-    return true;
-  });
-  EXPECT_EQ(Run(dialog, script), IDOK);
-  EXPECT_EQ(caption, "Error Detected");
-  EXPECT_EQ(text,
+  const OkRun run = PressOkAndReadTheMessage(dialog);
+  EXPECT_EQ(run.result, IDOK);
+  EXPECT_EQ(run.caption, "Error Detected");
+  EXPECT_EQ(run.text,
             "A valid modem configuration was not found in the Registry.  Please verify that your "
             "modem is properly installed.\nNote: only modems that use the Hayes AT command set "
             "are supported.");
