@@ -8,3 +8,15 @@ int WINAPI WinMain(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR /
                    int /*nShowCmd*/) {
   return AfxWinMain();
 }
+
+#if defined(__GLIBCXX__)
+#include <cstdlib>
+
+// libstdc++'s default terminate handler prints the type of an escaping exception, which drags
+// its whole name demangler (about 70 KB) into a static executable. No exception escapes the
+// framework's window procedures or AfxWinMain, and a GUI process has no console to print to, so
+// the tool's handler simply ends the process.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+#endif
