@@ -1,8 +1,4 @@
 // The scan under memory exhaustion and on a stack of bounded size.
-//
-// This file replaces the global allocation functions for the whole test program: they behave
-// as usual until a test arms a failure point, then throw std::bad_alloc at exactly that
-// allocation.
 #include <pthread.h>
 
 #include <atomic>
@@ -11,30 +7,7 @@
 #include <new>
 
 #include "scan_fixture.h"
-
-namespace {
-std::atomic<long> g_allocationsUntilFailure{-1};  // -1: never fail
-std::atomic<long> g_failuresThrown{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  const long left = g_allocationsUntilFailure.load();
-  if (left >= 0) {
-    if (left == 0) {
-      g_allocationsUntilFailure = -1;
-      ++g_failuresThrown;
-      throw std::bad_alloc();
-    }
-    g_allocationsUntilFailure = left - 1;
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/host/support/failing_allocator.h"
 
 namespace {
 

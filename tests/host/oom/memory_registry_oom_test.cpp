@@ -1,8 +1,5 @@
 // The six operations of the in-memory registry when an allocation fails inside them: each
 // returns kOutOfMemory, throws nothing and changes nothing, at every allocation it makes.
-//
-// This program replaces the global allocation functions: they behave as usual until a test
-// arms a failure point, then throw std::bad_alloc at exactly that allocation.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,25 +9,7 @@
 #include <string>
 
 #include "platform/memory_registry.h"
-
-namespace {
-long g_allocationsUntilFailure = -1;  // -1: never fail
-long g_failuresThrown = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (g_allocationsUntilFailure >= 0 && g_allocationsUntilFailure-- == 0) {
-    ++g_failuresThrown;
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/host/support/failing_allocator.h"
 
 namespace {
 
