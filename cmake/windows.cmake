@@ -41,3 +41,15 @@ target_link_libraries(ModemConfig PRIVATE framework_main modem_ui win32_registry
 if(NOT MSVC)
   target_link_options(ModemConfig PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
+
+# The command-line companion: a console program on the same scan and switch.
+add_library(modemprefix_resources OBJECT cli/modemprefix.rc)
+target_include_directories(modemprefix_resources PRIVATE ${CMAKE_SOURCE_DIR}/cli
+                                                         ${CMAKE_BINARY_DIR}/generated)
+set_source_files_properties(cli/modemprefix.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/cli/modemprefix.exe.manifest")
+add_executable(modemprefix cli/win32_main.cpp)
+target_link_libraries(modemprefix PRIVATE modemprefix_core win32_registry modemprefix_resources)
+if(NOT MSVC)
+  target_link_options(modemprefix PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
+endif()
