@@ -143,6 +143,18 @@ TEST_F(ToolTest, CompanionNamesHostileKeysInValidJson) {
   EXPECT_EQ(found, expected) << run.out;
 }
 
+TEST_F(ToolTest, CompanionWithoutElevationSaysSoAndWritesNothing) {
+  ASSERT_EQ(ImportDemoModem(registry, "D", "D"), "");
+  // Wine lets a limited token open the machine's keys with full access, so only the token
+  // check stands between a non-elevated run and the registry here.
+  const ConsoleRun run =
+      RunConsoleProgram(CompanionExecutablePath(), "secure --json", StartRights::kLimited);
+  EXPECT_EQ(run.exitCode, std::optional<DWORD>(5)) << run.out << run.err;
+  EXPECT_NE(run.err.find("administrator rights are needed"), std::string::npos) << run.err;
+  EXPECT_EQ(DialPrefixAt(kCcsDemoModem), StringValue("D"));
+  EXPECT_EQ(DialPrefixAt(kCs1DemoModem), StringValue("D"));
+}
+
 TEST_F(ToolTest, CompanionRefusesABadCommandLineWithUsage) {
   ASSERT_EQ(ImportDemoModem(registry, "D", "D"), "");
   const ConsoleRun run = Companion("secure --force");

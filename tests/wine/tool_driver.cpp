@@ -225,8 +225,27 @@ class CaptureFile {
 }  // namespace
 
 ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& arguments,
-                             DWORD timeoutMs) {
+                             StartRights rights, DWORD timeoutMs) {
   ConsoleRun run;
+  HANDLE limitedToken = nullptr;
+  if (rights == StartRights::kLimited) {
+    HANDLE own = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &own)) return run;
+    const OwnedHandle ownToken(own);
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (!::GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size)) {
+      run.err = "the test's token has no linked limited token";
+      return run;
+    }
+    const OwnedHandle linkedToken(linked.LinkedToken);
+    if (!::DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                            TokenPrimary, &limitedToken)) {
+      run.err = "the limited token cannot be made a primary one";
+      return run;
+    }
+  }
+  const OwnedHandle token(limitedToken);
   const CaptureFile out, err;
   if (out.Get() == INVALID_HANDLE_VALUE || err.Get() == INVALID_HANDLE_VALUE) return run;
   STARTUPINFOA startup{};
@@ -240,8 +259,14 @@ ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& a
   commandLine += "\" ";
   commandLine += arguments;
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessA(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)) {
+  const BOOL created =
+      token.Get() != nullptr
+          ? ::CreateProcessAsUserA(token.Get(), executable.c_str(), commandLine.data(), nullptr,
+                                   nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                                   &started)
+          : ::CreateProcessA(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                             CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+  if (!created) {
     run.err = "could not start " + executable + ": error " + std::to_string(::GetLastError());
     return run;
   }

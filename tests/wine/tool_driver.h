@@ -95,10 +95,13 @@ struct ConsoleRun {
   std::string out;
   std::string err;
 };
+// The rights a console program is started with: the test's own (an administrator's full
+// token under Wine), or the limited token linked to it, as a non-elevated prompt has.
+enum class StartRights { kAsTheTest, kLimited };
 // Runs `executable` with `arguments` (a command-line tail, quoted as the program needs), its
 // standard output and error going to files of their own (no pipe can fill and block it).
 ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& arguments,
-                             DWORD timeoutMs = 10000);
+                             StartRights rights = StartRights::kAsTheTest, DWORD timeoutMs = 10000);
 
 // A window's text, read by message (works across processes); "<no answer>" on time-out.
 std::string TextOf(HWND window);
