@@ -124,9 +124,28 @@ std::vector<std::string> ImportedDlls(const PeImage& image, int directory) {
   return names;
 }
 
-TEST(ToolImage, ImportsOnlySystemDlls) {
-  const PeImage image(ReadWholeFile(ToolExecutablePath()));
-  ASSERT_TRUE(image.Valid()) << ToolExecutablePath() << " is no 64-bit PE image";
+// The two programs shipped: the dialog and its console companion.
+struct ImageCase {
+  const char* name;
+  std::string (*path)();
+  const char* executionLevel;  // what its manifest asks for
+  bool gui;                    // a dialog program: imports user32
+};
+
+const ImageCase kImages[] = {
+    {"ModemConfig", &ToolExecutablePath, "requireAdministrator", true},
+    {"modemprefix", &CompanionExecutablePath, "asInvoker", false},
+};
+
+class ToolImage : public ::testing::TestWithParam<ImageCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Programs, ToolImage, ::testing::ValuesIn(kImages),
+                         [](const auto& tested) { return std::string(tested.param.name); });
+
+TEST_P(ToolImage, ImportsOnlySystemDlls) {
+  const std::string path = GetParam().path();
+  const PeImage image(ReadWholeFile(path));
+  ASSERT_TRUE(image.Valid()) << path << " is no 64-bit PE image";
 
   const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",
                                         "advapi32.dll", "comctl32.dll", "msvcrt.dll"};
@@ -137,9 +156,10 @@ TEST(ToolImage, ImportsOnlySystemDlls) {
       ImportedDlls<IMAGE_DELAYLOAD_DESCRIPTOR, &IMAGE_DELAYLOAD_DESCRIPTOR::DllNameRVA>(
           image, IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT);
 
-  // The registry and the dialog cannot do without these two.
+  // The registry cannot do without advapi32, the dialog without user32.
   EXPECT_NE(std::find(imported.begin(), imported.end(), "advapi32.dll"), imported.end());
-  EXPECT_NE(std::find(imported.begin(), imported.end(), "user32.dll"), imported.end());
+  EXPECT_EQ(std::find(imported.begin(), imported.end(), "user32.dll") != imported.end(),
+            GetParam().gui);
   for (const std::string& dll : imported) EXPECT_TRUE(system.count(dll)) << "imports " << dll;
   for (const std::string& dll : delayed) EXPECT_TRUE(system.count(dll)) << "delay-loads " << dll;
 }
@@ -164,8 +184,8 @@ std::string NameText(LPCSTR name) {
   return text;
 }
 
-TEST(ToolImage, HoldsExactlyOneManifestWithIdOne) {
-  const DataModule module(ToolExecutablePath());
+TEST_P(ToolImage, HoldsExactlyOneManifestWithIdOneAskingForItsRights) {
+  const DataModule module(GetParam().path());
   ASSERT_NE(module.handle, nullptr) << ::GetLastError();
 
   std::vector<std::string> names;
@@ -188,10 +208,20 @@ TEST(ToolImage, HoldsExactlyOneManifestWithIdOne) {
       },
       reinterpret_cast<LONG_PTR>(&languages));
   EXPECT_EQ(languages, 1);
+
+  const HRSRC found = ::FindResourceA(module.handle, MAKEINTRESOURCEA(1), RT_MANIFEST);
+  ASSERT_NE(found, nullptr);
+  const HGLOBAL loaded = ::LoadResource(module.handle, found);
+  const auto* text = static_cast<const char*>(::LockResource(loaded));
+  ASSERT_NE(text, nullptr);
+  const std::string manifest(text, ::SizeofResource(module.handle, found));
+  EXPECT_NE(manifest.find(std::string("level=\"") + GetParam().executionLevel + "\""),
+            std::string::npos)
+      << manifest;
 }
 
-TEST(ToolImage, VersionRecordSays1001InEnglishUnitedStates) {
-  const std::string path = ToolExecutablePath();
+TEST_P(ToolImage, VersionRecordSays1001InEnglishUnitedStates) {
+  const std::string path = GetParam().path();
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
   ASSERT_GT(size, 0u) << ::GetLastError();
