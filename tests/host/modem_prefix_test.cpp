@@ -212,7 +212,12 @@ class ModemPrefixRunTest : public ScanTest {
     CliSystem system{registry,           &FakeVersion, &FakeElevated, &PortableStatusText,
                      &Windows1252ToUtf8, notes};
     ReportText out, err;
-    const int code = RunModemPrefix(args, false, system, out, err);
+    const int code = RunModemPrefix(
+        args, false,
+        [&](const CommandLine& line, ReportText& report, ReportText& errors) {
+          return RunCommand(line, system, report, errors);
+        },
+        out, err);
     stdoutText = out.str();
     stderrText = err.str();
     return code;
