@@ -7,6 +7,7 @@
 // a path component up by binary search. A listing is dropped when its key changes.
 #include "platform/hive_registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
 #include <sys/file.h>
@@ -358,6 +359,25 @@ BaseBlockCheck CheckBaseBlock(int fd, std::uint64_t fileSize) {
   return check;
 }
 
+// The name pattern of the new file a commit writes beside the hive, before its random part.
+std::string NewFilePrefix(const std::string& path) { return "." + BaseNameOf(path) + ".new-"; }
+
+// Removes new files that a writer killed during its commit left beside the hive. Called with
+// the lock held, so no other writer is in the middle of one.
+void RemoveStaleNewFiles(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::string prefix = NewFilePrefix(path);
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix) {
+      ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+  }
+  ::closedir(listing);
+}
+
 }  // namespace
 
 const char* CommitStepName(CommitStep step) {
@@ -688,6 +708,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAc
   if (::fstat(file.fd, &status) != 0) {
     return fail(HiveError::kUnreadable, "cannot be read (" + ErrnoText(errno) + ")");
   }
+  if (S_ISDIR(status.st_mode)) return fail(HiveError::kUnreadable, "is a folder, not a hive file");
   if (!S_ISREG(status.st_mode)) return fail(HiveError::kUnreadable, "is not a regular file");
 
   if (writing) {
@@ -714,6 +735,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAc
         now.st_dev != status.st_dev) {
       return fail(HiveError::kLocked, "was replaced by another program while it was opened");
     }
+    RemoveStaleNewFiles(path);
   }
 
   const BaseBlockCheck check = CheckBaseBlock(file.fd, static_cast<std::uint64_t>(status.st_size));
@@ -1063,7 +1085,7 @@ HiveProblem HiveRegistry::Commit(const CommitOptions& options) {
     return {HiveError::kReadOnly, path + ": was opened for reading only"};
   }
   const std::string folder = FolderOf(path);
-  std::string temporary = folder + "/." + BaseNameOf(path) + ".new-XXXXXX";
+  std::string temporary = folder + "/" + NewFilePrefix(path) + "XXXXXX";
   std::string backup;
   bool temporaryExists = false;
 
