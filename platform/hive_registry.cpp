@@ -3,8 +3,9 @@
 // CurrentControlSet, and writes the hive back safely.
 //
 // Each key's subkey listing (hive order, names converted once) and value listing (sorted,
-// names converted once) are kept after first use, so a walk converts every name once and looks
-// a path component up by binary search. A listing is dropped when its key changes.
+// names converted once) are kept after first use, up to a bound, so a walk converts most names
+// once and looks a path component up by binary search. A listing is dropped when its key
+// changes.
 #include "platform/hive_registry.h"
 
 #include <dirent.h>
@@ -41,6 +42,11 @@ constexpr std::size_t kChecksumOffset = 508;
 
 // hivex gives node handles that are never 0; 0 stands for HKEY_LOCAL_MACHINE itself here.
 constexpr hive_node_h kMachine = 0;
+
+// Listings kept at most; when full, all are dropped. A walk needs those of the keys on its
+// path and their parents, so a few thousand keep it from converting a name twice, while a
+// hive of a million keys does not end up held twice in memory.
+constexpr std::size_t kCachedKeys = 4096;
 
 constexpr std::uintptr_t kFirstHandle = 0x20000;
 constexpr std::uintptr_t kHandleStep = 4;
@@ -176,10 +182,27 @@ char16_t FoldUnit(char16_t unit) {
   }
 }
 
+// The folded UTF-16 form of an ANSI name, into a buffer kept from call to call.
+void FoldAnsiInto(std::string_view ansi, std::u16string& out) {
+  out.resize(ansi.size());
+  for (std::size_t i = 0; i < ansi.size(); ++i) {
+    out[i] = FoldUnit(FromAnsi(static_cast<unsigned char>(ansi[i])));
+  }
+}
+
 std::u16string Fold(std::u16string_view wide) {
   std::u16string folded(wide);
   for (char16_t& unit : folded) unit = FoldUnit(unit);
   return folded;
+}
+
+// hivex's hive_type is a C enum that carries whatever type number a hive holds; C++ may not
+// load a number outside its enumerators from it, so numbers cross as bytes.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+std::uint32_t TypeNumber(const hive_type& type) {
+  std::uint32_t number = 0;
+  std::memcpy(&number, &type, sizeof number);
+  return number;
 }
 
 bool IsStringType(std::uint32_t type) {
@@ -478,6 +501,7 @@ struct HiveRegistry::Impl {
                      [&](std::uint32_t a, std::uint32_t b) {
                        return listing.children[a].folded < listing.children[b].folded;
                      });
+    if (listings.size() >= kCachedKeys) listings.clear();
     return &listings.emplace(node, std::move(listing)).first->second;
   }
 
@@ -518,38 +542,58 @@ struct HiveRegistry::Impl {
         const std::u16string wide = Utf8ToUtf16(utf8);
         result.maxNameLength = std::max(result.maxNameLength, ClampToU32(wide.size()));
         result.maxDataLength = std::max(result.maxDataLength, ClampToU32(size));
-        result.values.push_back(Value{*value, Utf16ToAnsi(wide), Fold(wide), std::move(utf8),
-                                      static_cast<std::uint32_t>(type), size});
+        result.values.push_back(
+            Value{*value, Utf16ToAnsi(wide), Fold(wide), std::move(utf8), TypeNumber(type), size});
       }
       std::stable_sort(
           result.values.begin(), result.values.end(),
           [](const Value& a, const Value& b) { return ValueNameLess(a.ansi, b.ansi); });
     }
+    if (valueCache.size() >= kCachedKeys) valueCache.clear();
     return &valueCache.emplace(node, std::move(result)).first->second;
   }
 
   // ---- Paths.
 
   // Follows an ANSI path from HKEY_LOCAL_MACHINE; the link is followed as Windows shows it.
+  // The keys of the last path resolved are remembered: a walk opens each key by a path that
+  // extends one opened just before, so only the components past the shared part are looked up.
   RegStatus Resolve(std::string_view path, hive_node_h* out) {
-    hive_node_h node = kMachine;
-    RegStatus status = regstatus::kSuccess;
-    ForEachComponent(path, [&](std::string_view name) {
-      const Listing* listing = ListingOf(node);
-      if (listing == nullptr) {
-        status = regstatus::kGenFailure;
-        return false;
+    std::size_t reused = 0;  // steps of the last path that this one starts with, spelled alike
+    for (const Step& step : lastSteps) {
+      if (path.size() < step.end || path.compare(0, step.end, lastPath, 0, step.end) != 0 ||
+          (path.size() > step.end && path[step.end] != kSeparator)) {
+        break;
       }
-      const Child* child = FindChild(*listing, Fold(AnsiToUtf16(name)));
-      if (child == nullptr) {
-        status = regstatus::kFileNotFound;
-        return false;
+      ++reused;
+    }
+    lastSteps.resize(reused);
+    lastPath.assign(path.data(), reused > 0 ? lastSteps.back().end : 0);
+    hive_node_h node = reused > 0 ? lastSteps.back().node : kMachine;
+    std::size_t start = reused > 0 ? lastSteps.back().end + 1 : 0;
+    while (start <= path.size()) {
+      std::size_t end = path.find(kSeparator, start);
+      if (end == std::string_view::npos) end = path.size();
+      if (end > start) {
+        const Listing* listing = ListingOf(node);
+        if (listing == nullptr) return regstatus::kGenFailure;
+        FoldAnsiInto(path.substr(start, end - start), scratch);
+        const Child* child = FindChild(*listing, scratch);
+        if (child == nullptr) return regstatus::kFileNotFound;
+        node = child->node;
+        lastSteps.push_back(Step{end, node});
+        lastPath.assign(path.data(), end);
       }
-      node = child->node;
-      return true;
-    });
-    if (status == regstatus::kSuccess) *out = node;
-    return status;
+      start = end + 1;
+    }
+    *out = node;
+    return regstatus::kSuccess;
+  }
+
+  // Forgets the last path: the keys changed.
+  void ForgetLastPath() {
+    lastSteps.clear();
+    lastPath.clear();
   }
 
   // Follows a building path through the stored tree only. The first component must be SYSTEM.
@@ -583,6 +627,7 @@ struct HiveRegistry::Impl {
                                    "\": " + ErrnoText(errno));
         }
         listings.erase(node);
+        ForgetLastPath();
         modified = true;
       }
       node = next;
@@ -608,7 +653,7 @@ struct HiveRegistry::Impl {
       hive_type type = hive_t_REG_NONE;
       std::size_t size = 0;
       Freed<char> data(hivex_value_value(hive, current, &type, &size));
-      if (data.p == nullptr || type != hive_t_REG_DWORD || size != 4) {
+      if (data.p == nullptr || TypeNumber(type) != regtype::kDword || size != 4) {
         mapping.note = "no CurrentControlSet: Select\\Current is not a REG_DWORD";
       } else {
         const std::uint32_t number = ReadU32(reinterpret_cast<const std::uint8_t*>(data.p));
@@ -630,7 +675,10 @@ struct HiveRegistry::Impl {
         }
       }
     }
-    if (currentSet != oldSet) listings.erase(root);
+    if (currentSet != oldSet) {
+      listings.erase(root);
+      ForgetLastPath();
+    }
   }
 
   // ---- Handles.
@@ -656,8 +704,8 @@ struct HiveRegistry::Impl {
         break;
       }
     }
-    hive_set_value set{key.data(), static_cast<hive_type>(type), data.size(),
-                       const_cast<char*>(data.data())};
+    hive_set_value set{key.data(), hive_t_REG_NONE, data.size(), const_cast<char*>(data.data())};
+    std::memcpy(&set.t, &type, sizeof type);
     valueCache.erase(node);  // hivex invalidates the node's value handles
     modified = true;
     if (hivex_node_set_value(hive, node, &set, 0) != 0) {
@@ -665,6 +713,15 @@ struct HiveRegistry::Impl {
     }
     return regstatus::kSuccess;
   }
+
+  // The last path resolved: the end of each of its components and the key it leads to.
+  struct Step {
+    std::size_t end;
+    hive_node_h node;
+  };
+  std::string lastPath;
+  std::vector<Step> lastSteps;
+  std::u16string scratch;
 
   std::string filePath;
   HiveAccess access = HiveAccess::kRead;
@@ -979,6 +1036,7 @@ bool HiveRegistry::DeleteKey(std::string_view path) {
     impl_->valueCache.erase(gone);
   }
   impl_->listings.erase(parent);
+  impl_->ForgetLastPath();
   impl_->WorkOutMapping();
   return true;
 }
@@ -1017,8 +1075,8 @@ std::string CompareHives(hive_h* expected, hive_h* actual) {
           actualData.p == nullptr) {
         return pair.path + ": a value cannot be read";
       }
-      if (std::strcmp(expectedName.p, actualName.p) != 0 || expectedType != actualType ||
-          expectedSize != actualSize ||
+      if (std::strcmp(expectedName.p, actualName.p) != 0 ||
+          TypeNumber(expectedType) != TypeNumber(actualType) || expectedSize != actualSize ||
           std::memcmp(expectedData.p, actualData.p, expectedSize) != 0) {
         return pair.path + ": value \"" + expectedName.p + "\" differs";
       }
