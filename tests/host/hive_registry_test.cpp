@@ -162,6 +162,39 @@ TEST_F(HiveTest, CurrentControlSetIsListedAmongSystemsSubkeysInWindowsOrder) {
                                              "CurrentControlSet", "MountedDevices", "Select"}));
 }
 
+TEST_F(HiveTest, EachOpenResolvesItsWholePathWhateverWasOpenedBefore) {
+  // Opens in this order; each path shares a beginning with the one before it.
+  struct Case {
+    const char* path;
+    RegStatus status;
+  };
+  const Case cases[] = {
+      {"SYSTEM\\ControlSet001\\Control\\Class", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Control\\Clas", regstatus::kFileNotFound},
+      {"SYSTEM\\ControlSet001\\Control\\ClassX", regstatus::kFileNotFound},
+      {"SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0001", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Control", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Contro\\Class", regstatus::kFileNotFound},
+      {"SYSTEM\\ControlSet001\\Control\\\\Class\\Modem", regstatus::kSuccess},
+      {"SYSTEM\\CurrentControlSet\\Control\\Class\\Modem\\0001", regstatus::kFileNotFound},
+      {"SYSTEM\\CurrentControlSet\\Control\\Class\\Modem\\0000", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet002\\Control\\Class\\Modem\\0000\\", regstatus::kSuccess},
+  };
+  auto hive = OpenHive(MakeHive(2), HiveAccess::kWrite);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    RegKey key(*hive);
+    EXPECT_EQ(key.Open(c.path), c.status);
+  }
+  // A key deleted after its path was opened is gone for the next open of that path.
+  RegKey key(*hive);
+  ASSERT_EQ(key.Open("SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0000"), regstatus::kSuccess);
+  key.Reset();
+  ASSERT_TRUE(hive->DeleteKey("SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0000"));
+  EXPECT_EQ(key.Open("SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0000"),
+            regstatus::kFileNotFound);
+}
+
 // ---- Writing back.
 
 // Every line reglookup (a reader written independently of hivex) prints for the hive, without
