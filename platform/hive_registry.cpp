@@ -103,12 +103,10 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   for (std::size_t i = 0; i < utf8.size();) {
     const auto lead = static_cast<unsigned char>(utf8[i]);
     const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-    if (extra < 0 || i + extra >= utf8.size() + (extra == 0 ? 1 : 0)) {
-      if (extra != 0) {
-        wide += u'\uFFFD';
-        ++i;
-        continue;
-      }
+    if (extra < 0) {
+      wide += u'\uFFFD';
+      ++i;
+      continue;
     }
     char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
     bool valid = true;

@@ -170,8 +170,9 @@ TEST_F(HiveTest, EachOpenResolvesItsWholePathWhateverWasOpenedBefore) {
   };
   const Case cases[] = {
       {"SYSTEM\\ControlSet001\\Control\\Class", regstatus::kSuccess},
-      {"SYSTEM\\ControlSet001\\Control\\Clas", regstatus::kFileNotFound},
       {"SYSTEM\\ControlSet001\\Control\\ClassX", regstatus::kFileNotFound},
+      {"SYSTEM\\ControlSet001\\Control\\Class\\Modem", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Control\\Clas", regstatus::kFileNotFound},
       {"SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0001", regstatus::kSuccess},
       {"SYSTEM\\ControlSet001\\Control", regstatus::kSuccess},
       {"SYSTEM\\ControlSet001\\Contro\\Class", regstatus::kFileNotFound},
