@@ -5,14 +5,13 @@
 //
 //   HiveProblem problem;
 //   auto hive = HiveRegistry::Open(path, HiveAccess::kWrite, &problem);
-//   if (!hive) { print problem.message; exit with a code chosen from problem.error; }
-//   for (const std::string& warning : hive->Warnings()) print warning;  // reading only
-//   print hive->ControlSetMapping().note;     // which control set is CurrentControlSet, or why
-//   none ModemScanner(*hive, inventory, nameBuffer).ScanModemSettings();     // as on the live
-//   registry WriteTargetPrefix(*hive, inventory, target);                        // changes memory
-//   only HiveProblem written = hive->Commit({.keepBackup = true});           // the file,
-//   atomically if (written.error != HiveError::kNone) { print written.message; exit with its code;
-//   }
+//   if (!hive) -> print problem.message, exit with the code for problem.error
+//   print each of hive->Warnings()          (reading: a hive not cleanly saved)
+//   print hive->Mapping().note              (which control set is CurrentControlSet, or why none)
+//   ModemScanner(*hive, inventory, nameBuffer).ScanModemSettings();      (as on the live registry)
+//   WriteTargetPrefix(*hive, inventory, target);                         (in memory only)
+//   HiveProblem written = hive->Commit({.keepBackup = true, .stepHook = {}});  (the file, safely)
+//   if (written.error != HiveError::kNone) -> print written.message, exit with its code
 //
 // The hive's root key is shown as HKEY_LOCAL_MACHINE\SYSTEM, whatever it is named in the file.
 // An offline hive holds no CurrentControlSet: Windows makes it at boot as a link to the control
