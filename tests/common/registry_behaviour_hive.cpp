@@ -58,14 +58,10 @@ struct StoredName {
 const StoredName kStoredNames[] = {
     {"Caf\xC3\xA9", "Caf\xE9", "CAF\xC9"},      // Latin-1 letter, matched in any case
     {"\xE2\x82\xACuro", "\x80uro", "\x80URO"},  // the euro sign, 0x80 in 1252
-    {"\xC5\xA1ka",
-     "\x9A"
-     "ka",
-     "\x8A"
-     "KA"},                                // s with caron, upper case 0x8A
-    {"\xC2\x81", "\x81", "\x81"},          // unassigned in 1252: kept as is
-    {"\xCE\xA9mega", "?mega", nullptr},    // Greek: not in 1252
-    {"\xF0\x9F\x98\x80x", "?x", nullptr},  // a surrogate pair is one character
+    {"\xC5\xA1ka", "\232ka", "\212KA"},         // s with caron (0x9A), upper case 0x8A
+    {"\xC2\x81", "\x81", "\x81"},               // unassigned in 1252: kept as is
+    {"\xCE\xA9mega", "?mega", nullptr},         // Greek: not in 1252
+    {"\xF0\x9F\x98\x80x", "?x", nullptr},       // a surrogate pair is one character
 };
 
 // Builds a hive whose keys, value names and string data carry the names above, through hivex
