@@ -21,13 +21,6 @@
 
 #include "platform/registry.h"
 
-// Statuses the in-memory registry gives beyond those the logic names, with the Win32 values the
-// real registry gives in the same cases.
-namespace regstatus {
-inline constexpr RegStatus kBadPathname = 161;  // a key path that starts with a backslash
-inline constexpr RegStatus kKeyDeleted = 1018;  // the key behind the handle was deleted
-}  // namespace regstatus
-
 // One stored value, as tests read it back.
 struct StoredValue {
   std::string name;  // as stored: a replacing write keeps the first spelling

@@ -22,6 +22,10 @@ inline constexpr RegStatus kGenFailure = 31;
 inline constexpr RegStatus kInvalidParameter = 87;
 inline constexpr RegStatus kMoreData = 234;
 inline constexpr RegStatus kNoMoreItems = 259;
+// Given by the registries that stand in for the real one, in the cases the real one gives them;
+// the logic never tells them apart from other failures.
+inline constexpr RegStatus kBadPathname = 161;  // a key path that starts with a backslash
+inline constexpr RegStatus kKeyDeleted = 1018;  // the key behind the handle was deleted
 }  // namespace regstatus
 
 // Registry value types, with the Win32 numbers.

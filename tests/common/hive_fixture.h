@@ -1,0 +1,46 @@
+// Hive files for tests, made at test time: a minimal empty hive written byte by byte (hivex
+// cannot make one from nothing), filled from .reg fixtures through the in-memory registry.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/hive_registry.h"
+#include "platform/memory_registry.h"
+
+// The bytes of a valid hive holding only its root key: a 4096-byte base block and one
+// 4096-byte bin with the root key and its security cell.
+std::vector<std::uint8_t> MinimalEmptyHive();
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+
+// Copies every key and value below SYSTEM of `from` into the hive, as stored (a key named
+// CurrentControlSet is copied as a key like any other).
+void CopyTree(MemoryRegistry& from, HiveRegistry& to);
+
+// A folder of its own below the test temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  [[nodiscard]] std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // Names of the entries in the folder, sorted.
+  [[nodiscard]] std::vector<std::string> Entries() const;
+
+ private:
+  std::string path_;
+};
+
+// Writes a hive at `path` holding the tree of `source` and, when `current` is given,
+// SYSTEM\Select\Current as that REG_DWORD.
+void BuildHive(const std::string& path, MemoryRegistry& source,
+               std::optional<std::uint32_t> current);
+
+// Opens a hive, failing the test (by throwing) when it cannot be opened.
+std::unique_ptr<HiveRegistry> OpenHive(const std::string& path, HiveAccess access);

@@ -1,0 +1,469 @@
+// The hive registry beyond the six operations (those are in the behaviour suite): which control
+// set CurrentControlSet is, the scan and the switch on a hive, the safe write-back and the files
+// it refuses.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "discovery/modem_inventory.h"
+#include "discovery/modem_scan.h"
+#include "platform/hive_registry.h"
+#include "switching/dial_prefix_switch.h"
+#include "tests/common/hive_fixture.h"
+
+namespace {
+
+using Record = std::pair<std::string, std::string>;  // key path, dial prefix
+
+constexpr char kModems[] = "Control\\Class\\Modem\\";
+
+std::string FixturePath(const char* name) {
+  return std::string(MODEMCONFIG_FIXTURES_DIR) + "/" + name;
+}
+
+class HiveTest : public ::testing::Test {
+ protected:
+  // Writes the offline fixture as a hive file with the given Select\Current.
+  std::string MakeHive(std::optional<std::uint32_t> current, const char* name = "SYSTEM") {
+    MemoryRegistry source;
+    source.LoadRegFile(FixturePath("offline_system.reg"));
+    const std::string path = folder.File(name);
+    BuildHive(path, source, current);
+    return path;
+  }
+
+  static std::vector<Record> Scan(HiveRegistry& hive) {
+    ModemInventory inventory;
+    inventory.CreateLists();
+    NameBuffer nameBuffer{};
+    ModemScanner(hive, inventory, nameBuffer).ScanModemSettings();
+    std::vector<Record> records;
+    for (std::size_t i = 0; i < inventory.Count(); ++i) {
+      records.emplace_back(inventory.keyPaths->GetAt(i), inventory.dialPrefixes->GetAt(i));
+    }
+    EXPECT_EQ(hive.OpenHandleCount(), 0u);
+    return records;
+  }
+
+  // Opens the hive for writing, scans, switches every modem to secure access in memory.
+  static std::unique_ptr<HiveRegistry> SwitchToSecure(const std::string& path) {
+    auto hive = OpenHive(path, HiveAccess::kWrite);
+    ModemInventory inventory;
+    inventory.CreateLists();
+    NameBuffer nameBuffer{};
+    ModemScanner(*hive, inventory, nameBuffer).ScanModemSettings();
+    const SwitchOutcome outcome = WriteTargetPrefix(*hive, inventory, TargetMode::kSecureAccess);
+    EXPECT_GT(outcome.WritesSucceeded(), 0u);
+    EXPECT_EQ(outcome.writesFailed, 0u);
+    EXPECT_EQ(hive->OpenHandleCount(), 0u);
+    return hive;
+  }
+
+  TempFolder folder;
+};
+
+// ---- CurrentControlSet and the scan.
+
+TEST_F(HiveTest, TheScanWalksTheControlSetThatSelectCurrentNamesAsCurrentControlSet) {
+  const std::string ccs = "SYSTEM\\CurrentControlSet\\";
+  const std::string cs1 = "SYSTEM\\ControlSet001\\";
+  const std::string cs3 = "SYSTEM\\ControlSet003\\";
+  const std::vector<Record> rest = {
+      {cs1 + kModems + "0000", "D"}, {cs1 + kModems + "0001", "A"}, {cs3 + kModems + "0000", "D"}};
+  const auto with = [&](std::vector<Record> first) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+  };
+  struct Case {
+    std::optional<std::uint32_t> current;
+    std::optional<std::uint32_t> mapped;
+    const char* note;
+    std::vector<Record> records;
+  };
+  const Case cases[] = {
+      {1, 1, "CurrentControlSet is ControlSet001 (Select\\Current = 1)",
+       with({{ccs + kModems + "0000", "D"}, {ccs + kModems + "0001", "A"}})},
+      {2, 2, "CurrentControlSet is ControlSet002 (Select\\Current = 2)",
+       with({{ccs + kModems + "0000", "A"}})},
+      {3, 3, "CurrentControlSet is ControlSet003 (Select\\Current = 3)",
+       with({{ccs + kModems + "0000", "D"}})},
+      {std::nullopt, std::nullopt, "no CurrentControlSet: Select has no value Current", rest},
+      {0, std::nullopt, "no CurrentControlSet: Select\\Current is 0, not a control set number",
+       rest},
+      {4, std::nullopt,
+       "no CurrentControlSet: Select\\Current names ControlSet004, which the hive does not hold",
+       rest},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.note);
+    auto hive = OpenHive(MakeHive(c.current), HiveAccess::kRead);
+    EXPECT_EQ(hive->Mapping().current, c.mapped);
+    EXPECT_EQ(hive->Mapping().note, c.note);
+    EXPECT_EQ(Scan(*hive), c.records);
+  }
+}
+
+TEST_F(HiveTest, SelectCurrentOfTheWrongTypeOrAMissingSelectKeyGivesNoCurrentControlSet) {
+  struct Case {
+    const char* label;
+    std::function<void(HiveRegistry&)> change;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"REG_SZ",
+       [](HiveRegistry& h) {
+         h.SetValue("SYSTEM\\Select", "Current", regtype::kSz, {'2', 0});
+       },
+       "no CurrentControlSet: Select\\Current is not a REG_DWORD"},
+      {"three bytes",
+       [](HiveRegistry& h) {
+         h.SetValue("SYSTEM\\Select", "Current", regtype::kDword, {2, 0, 0});
+       },
+       "no CurrentControlSet: Select\\Current is not a REG_DWORD"},
+      {"no Select", [](HiveRegistry& h) { h.DeleteKey("SYSTEM\\Select"); },
+       "no CurrentControlSet: the hive has no key Select"},
+      {"target deleted", [](HiveRegistry& h) { h.DeleteKey("SYSTEM\\ControlSet002"); },
+       "no CurrentControlSet: Select\\Current names ControlSet002, which the hive does not hold"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto hive = OpenHive(MakeHive(2), HiveAccess::kWrite);
+    c.change(*hive);
+    EXPECT_EQ(hive->Mapping().note, c.note);
+    RegKey key(*hive);
+    EXPECT_EQ(key.Open("SYSTEM\\CurrentControlSet"), regstatus::kFileNotFound);
+  }
+}
+
+TEST_F(HiveTest, CurrentControlSetIsListedAmongSystemsSubkeysInWindowsOrder) {
+  auto hive = OpenHive(MakeHive(2), HiveAccess::kRead);
+  RegKey key(*hive);
+  ASSERT_EQ(key.Open("system"), regstatus::kSuccess);
+  std::vector<std::string> names;
+  char name[kRegBufferSize];
+  for (std::uint32_t index = 0;; ++index) {
+    std::uint32_t size = sizeof name;
+    if (hive->EnumSubkey(key.Get(), index, name, &size) != regstatus::kSuccess) break;
+    names.emplace_back(name, size);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"ControlSet001", "ControlSet002", "ControlSet003",
+                                             "CurrentControlSet", "MountedDevices", "Select"}));
+}
+
+TEST_F(HiveTest, EachOpenResolvesItsWholePathWhateverWasOpenedBefore) {
+  // Opens in this order; each path shares a beginning with the one before it.
+  struct Case {
+    const char* path;
+    RegStatus status;
+  };
+  const Case cases[] = {
+      {"SYSTEM\\ControlSet001\\Control\\Class", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Control\\ClassX", regstatus::kFileNotFound},
+      {"SYSTEM\\ControlSet001\\Control\\Class\\Modem", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Control\\Clas", regstatus::kFileNotFound},
+      {"SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0001", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Control", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet001\\Contro\\Class", regstatus::kFileNotFound},
+      {"SYSTEM\\ControlSet001\\Control\\\\Class\\Modem", regstatus::kSuccess},
+      {"SYSTEM\\CurrentControlSet\\Control\\Class\\Modem\\0001", regstatus::kFileNotFound},
+      {"SYSTEM\\CurrentControlSet\\Control\\Class\\Modem\\0000", regstatus::kSuccess},
+      {"SYSTEM\\ControlSet002\\Control\\Class\\Modem\\0000\\", regstatus::kSuccess},
+  };
+  auto hive = OpenHive(MakeHive(2), HiveAccess::kWrite);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    RegKey key(*hive);
+    EXPECT_EQ(key.Open(c.path), c.status);
+  }
+  // A key deleted after its path was opened is gone for the next open of that path.
+  RegKey key(*hive);
+  ASSERT_EQ(key.Open("SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0000"), regstatus::kSuccess);
+  key.Reset();
+  ASSERT_TRUE(hive->DeleteKey("SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0000"));
+  EXPECT_EQ(key.Open("SYSTEM\\ControlSet001\\Control\\Class\\Modem\\0000"),
+            regstatus::kFileNotFound);
+}
+
+// ---- Writing back.
+
+// Every line reglookup (a reader written independently of hivex) prints for the hive, without
+// the modification times.
+std::vector<std::string> IndependentListing(const std::string& path) {
+  const std::string command = "reglookup '" + path + "' 2>&1";
+  std::vector<std::string> lines;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return lines;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    lines.push_back(line.substr(0, line.rfind(',')));
+  }
+  EXPECT_EQ(::pclose(pipe), 0) << "reglookup failed on " << path;
+  return lines;
+}
+
+TEST_F(HiveTest, AfterASwitchAnIndependentReaderSeesTheNewPrefixesAndEverythingElseAsBefore) {
+  const std::string path = MakeHive(2);
+  std::vector<std::string> expected = IndependentListing(path);
+  ASSERT_GT(expected.size(), 20u);
+  // The modems in "D" become "A" (ControlSet002's, already "A", is written neither through
+  // CurrentControlSet nor through its own name); each keeps the spelling of its value name.
+  for (const char* changed : {"/ControlSet001/Control/Class/Modem/0000/DialPrefix,SZ,",
+                              "/ControlSet003/Control/Class/Modem/0000/dialprefix,SZ,"}) {
+    bool found = false;
+    for (std::string& line : expected) {
+      if (line == std::string(changed) + "D") {
+        line = std::string(changed) + "A";
+        found = true;
+      }
+    }
+    EXPECT_TRUE(found) << changed;
+  }
+
+  auto hive = SwitchToSecure(path);
+  ASSERT_EQ(hive->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+  hive.reset();
+  EXPECT_EQ(IndependentListing(path), expected);
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
+}
+
+TEST_F(HiveTest, AFailureAtAnyCommitStepLeavesTheOldHiveOrTheNewOneAndNoStrayFile) {
+  struct Case {
+    CommitStep step;
+    bool newHiveInPlace;
+  };
+  const Case cases[] = {
+      {CommitStep::kWriteNew, false}, {CommitStep::kSyncNew, false},
+      {CommitStep::kCheckNew, false}, {CommitStep::kKeepBackup, false},
+      {CommitStep::kReplace, false},  {CommitStep::kSyncDirectory, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(CommitStepName(c.step));
+    const std::string path = MakeHive(1, "FAIL");
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    auto hive = SwitchToSecure(path);
+    const HiveProblem problem = hive->Commit(
+        {.keepBackup = true, .stepHook = [&](CommitStep step) { return step != c.step; }});
+    EXPECT_EQ(problem.error, HiveError::kWriteFailed);
+    EXPECT_NE(problem.message.find(CommitStepName(c.step)), std::string::npos) << problem.message;
+    hive.reset();
+    if (c.newHiveInPlace) {
+      EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"FAIL", "FAIL.bak"}));
+      EXPECT_EQ(ReadBytes(path + ".bak"), before);
+      EXPECT_EQ(Scan(*OpenHive(path, HiveAccess::kRead)).front().second, "A");
+    } else {
+      EXPECT_EQ(folder.Entries(), std::vector<std::string>{"FAIL"});
+      EXPECT_EQ(ReadBytes(path), before);
+    }
+    ::unlink(path.c_str());
+    ::unlink((path + ".bak").c_str());
+  }
+}
+
+TEST_F(HiveTest, AKillAtAnyCommitStepLeavesTheOldHiveOrTheNewOne) {
+  for (const CommitStep killed :
+       {CommitStep::kWriteNew, CommitStep::kSyncNew, CommitStep::kCheckNew, CommitStep::kKeepBackup,
+        CommitStep::kReplace, CommitStep::kSyncDirectory}) {
+    SCOPED_TRACE(CommitStepName(killed));
+    const std::string path = MakeHive(1, "KILL");
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      auto hive = SwitchToSecure(path);
+      // The hook runs before the step; killed after half of what it writes, where it writes.
+      hive->Commit({.keepBackup = true, .stepHook = [&](CommitStep step) {
+                      if (step == killed) ::_exit(0);
+                      return true;
+                    }});
+      ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child was not killed";
+
+    // The next writer finds the hive unlocked, whole, and removes what the killed one left.
+    auto after = OpenHive(path, HiveAccess::kWrite);
+    const std::string prefix = Scan(*after).front().second;
+    if (killed == CommitStep::kSyncDirectory) {
+      EXPECT_EQ(prefix, "A");
+    } else {
+      EXPECT_EQ(prefix, "D");
+      EXPECT_EQ(ReadBytes(path), before);
+    }
+    for (const std::string& entry : folder.Entries()) {
+      EXPECT_TRUE(entry == "KILL" || entry == "KILL.bak") << "left behind: " << entry;
+    }
+    after.reset();
+    ::unlink(path.c_str());
+    ::unlink((path + ".bak").c_str());
+  }
+}
+
+TEST_F(HiveTest, ABackupKeepsTheOldHiveUnderTheFirstFreeName) {
+  const std::string path = MakeHive(1);
+  const std::vector<std::uint8_t> first = ReadBytes(path);
+  WriteBytes(path + ".bak", {'o', 'l', 'd'});
+  struct Case {
+    bool keepBackup;
+    const char* backupName;  // null: none is made
+  };
+  for (const Case& c :
+       {Case{true, "SYSTEM.bak.1"}, Case{false, nullptr}, Case{true, "SYSTEM.bak.2"}}) {
+    SCOPED_TRACE(c.backupName ? c.backupName : "no backup");
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    const std::vector<std::string> entriesBefore = folder.Entries();
+    auto hive = OpenHive(path, HiveAccess::kWrite);
+    hive->SetValue("SYSTEM\\Select", "Touched", regtype::kDword, {1, 0, 0, 0});
+    ASSERT_EQ(hive->Commit({.keepBackup = c.keepBackup, .stepHook = {}}).error, HiveError::kNone);
+    std::vector<std::string> expected = entriesBefore;
+    if (c.backupName) {
+      expected.push_back(c.backupName);
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(ReadBytes(folder.File(c.backupName)), before);
+    }
+    EXPECT_EQ(folder.Entries(), expected);
+  }
+  EXPECT_EQ(ReadBytes(path + ".bak.1"), first);
+  EXPECT_EQ(ReadBytes(path + ".bak"), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+}
+
+TEST_F(HiveTest, TheNewHiveKeepsTheOwnerAndModeOfTheOld) {
+  const std::string path = MakeHive(1);
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(path.c_str(), 1234, 4321), 0);
+  }
+  auto hive = SwitchToSecure(path);
+  ASSERT_EQ(hive->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+  struct stat status {};
+  ASSERT_EQ(::stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(status.st_uid, 1234u);
+    EXPECT_EQ(status.st_gid, 4321u);
+  }
+}
+
+// ---- Files that are refused.
+
+std::vector<std::uint8_t> WithU32(std::vector<std::uint8_t> bytes, std::size_t at,
+                                  std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return bytes;
+}
+
+// Recomputes the header checksum after a change to the header.
+std::vector<std::uint8_t> Resummed(std::vector<std::uint8_t> bytes) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < 508; i += 4) {
+    sum ^= static_cast<std::uint32_t>(bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
+                                      (static_cast<std::uint32_t>(bytes[i + 3]) << 24));
+  }
+  return WithU32(std::move(bytes), 508, sum);
+}
+
+TEST_F(HiveTest, FilesThatCannotBeUsedAreRefusedWithTheirClassAndOneLine) {
+  const std::vector<std::uint8_t> good = ReadBytes(MakeHive(1, "GOOD"));
+  struct Case {
+    const char* label;
+    std::function<void(const std::string& path)> make;
+    HiveError reading, writing;
+    const char* words;  // in the message
+  };
+  const auto bytes = [](std::vector<std::uint8_t> content) {
+    return [content](const std::string& path) { WriteBytes(path, content); };
+  };
+  std::vector<std::uint8_t> badBin = good;
+  badBin[0x1000] = 'X';  // the first bin's signature
+  const Case cases[] = {
+      {"missing", [](const std::string&) {}, HiveError::kUnreadable, HiveError::kUnreadable,
+       "cannot be read"},
+      {"a folder", [](const std::string& p) { ::mkdir(p.c_str(), 0755); }, HiveError::kUnreadable,
+       HiveError::kUnreadable, "folder"},
+      {"empty", bytes({}), HiveError::kNotAHive, HiveError::kNotAHive, "not a registry hive"},
+      {"text", bytes({'R', 'E', 'G', 'E', 'D', 'I', 'T', '4', '\n'}), HiveError::kNotAHive,
+       HiveError::kNotAHive, "not a registry hive"},
+      {"cut in the header", bytes({good.begin(), good.begin() + 100}), HiveError::kTruncated,
+       HiveError::kTruncated, "truncated"},
+      {"cut in the bins", bytes({good.begin(), good.end() - 100}), HiveError::kTruncated,
+       HiveError::kTruncated, "truncated"},
+      {"checksum wrong", bytes(WithU32(good, 508, 0)), HiveError::kDamaged, HiveError::kDamaged,
+       "checksum"},
+      {"bin damaged", bytes(badBin), HiveError::kDamaged, HiveError::kDamaged, "damaged"},
+      {"not cleanly saved", bytes(Resummed(WithU32(good, 8, 7))), HiveError::kNone,
+       HiveError::kNotCleanlySaved, "not cleanly saved"},
+      {"read-only",
+       [&](const std::string& p) {
+         WriteBytes(p, good);
+         ::chmod(p.c_str(), 0444);
+       },
+       HiveError::kNone, HiveError::kReadOnly, "read-only"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string path = folder.File("case" + std::to_string(index++));
+    c.make(path);
+    for (const HiveAccess access : {HiveAccess::kRead, HiveAccess::kWrite}) {
+      const HiveError expected = access == HiveAccess::kRead ? c.reading : c.writing;
+      HiveProblem problem;
+      const auto hive = HiveRegistry::Open(path, access, &problem);
+      EXPECT_EQ(hive != nullptr, expected == HiveError::kNone);
+      EXPECT_EQ(problem.error, expected);
+      if (expected == HiveError::kNone) continue;
+      EXPECT_EQ(problem.message.rfind(path + ": ", 0), 0u) << problem.message;
+      EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.message;
+      EXPECT_EQ(problem.message.find('\n'), std::string::npos);
+    }
+  }
+}
+
+TEST_F(HiveTest, AHiveNotCleanlySavedIsReadWithAWarning) {
+  const std::string path = folder.File("DIRTY");
+  WriteBytes(path, Resummed(WithU32(ReadBytes(MakeHive(2)), 4, 9)));
+  auto hive = OpenHive(path, HiveAccess::kRead);
+  ASSERT_EQ(hive->Warnings().size(), 1u);
+  EXPECT_NE(hive->Warnings()[0].find("not cleanly saved"), std::string::npos);
+  EXPECT_EQ(Scan(*hive).size(), 4u);
+  EXPECT_TRUE(OpenHive(MakeHive(2), HiveAccess::kRead)->Warnings().empty());
+}
+
+TEST_F(HiveTest, ASecondWriterIsRefusedWhileReadersAreNot) {
+  const std::string path = MakeHive(1);
+  auto writer = OpenHive(path, HiveAccess::kWrite);
+  HiveProblem problem;
+  EXPECT_EQ(HiveRegistry::Open(path, HiveAccess::kWrite, &problem), nullptr);
+  EXPECT_EQ(problem.error, HiveError::kLocked);
+  EXPECT_NE(HiveRegistry::Open(path, HiveAccess::kRead, &problem), nullptr);
+  // Still locked after the writer committed: the lock moves to the new file.
+  ASSERT_EQ(writer->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+  EXPECT_EQ(HiveRegistry::Open(path, HiveAccess::kWrite, &problem), nullptr);
+  EXPECT_EQ(problem.error, HiveError::kLocked);
+  writer.reset();
+  EXPECT_NE(HiveRegistry::Open(path, HiveAccess::kWrite, &problem), nullptr);
+}
+
+TEST_F(HiveTest, AHiveOpenedForReadingRefusesWritesAndCommits) {
+  auto hive = OpenHive(MakeHive(1), HiveAccess::kRead);
+  RegKey key(*hive);
+  ASSERT_EQ(key.Open("SYSTEM\\Select"), regstatus::kSuccess);
+  EXPECT_EQ(hive->SetStringValue(key.Get(), "Current", "2"), regstatus::kAccessDenied);
+  EXPECT_EQ(hive->Commit().error, HiveError::kReadOnly);
+}
+
+}  // namespace
