@@ -1,0 +1,79 @@
+#include "cli/hive_front.h"
+
+#include <memory>
+#include <optional>
+
+#include "platform/hive_registry.h"
+
+namespace {
+
+int ExitCodeFor(HiveError error) {
+  switch (error) {
+    case HiveError::kNone:
+      return exitcode::kDone;
+    case HiveError::kUnreadable:
+    case HiveError::kNotAHive:
+    case HiveError::kTruncated:
+    case HiveError::kDamaged:
+      return exitcode::kHiveUnreadable;
+    case HiveError::kNotCleanlySaved:
+      return exitcode::kHiveNotCleanlySaved;
+    case HiveError::kReadOnly:
+    case HiveError::kLocked:
+    case HiveError::kWriteFailed:
+      break;
+  }
+  return exitcode::kHiveNotWritten;
+}
+
+// An offline image is not running: what is written takes effect when Windows next starts from
+// it, so no restart of this machine is asked for.
+std::optional<PlatformVersion> NoRunningSystem() { return std::nullopt; }
+
+}  // namespace
+
+namespace {
+
+int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err) {
+  if (line.hivePath.empty()) {
+    err << "modemprefix: this build works on offline SYSTEM hive files: give one with --hive "
+           "PATH\n"
+        << UsageText(true);
+    return exitcode::kBadCommandLine;
+  }
+
+  const bool writes = line.command != CliCommand::kStatus && !line.dryRun;
+  HiveProblem problem;
+  const std::unique_ptr<HiveRegistry> hive =
+      HiveRegistry::Open(line.hivePath, writes ? HiveAccess::kWrite : HiveAccess::kRead, &problem);
+  if (!hive) {
+    err << "modemprefix: " << problem.message << "\n";
+    return ExitCodeFor(problem.error);
+  }
+  for (const std::string& warning : hive->Warnings()) err << "modemprefix: " << warning << "\n";
+
+  CliSystem system{*hive,
+                   &NoRunningSystem,
+                   nullptr,
+                   &PortableStatusText,
+                   &Windows1252ToUtf8,
+                   {hive->Mapping().note}};
+  ReportText report;
+  const int code = RunCommand(line, system, report, err);
+  if (hive->Modified()) {
+    const HiveProblem written = hive->Commit({.keepBackup = line.backup, .stepHook = {}});
+    if (written.error != HiveError::kNone) {
+      // Nothing reached the file: a report of writes would be false, so none is shown.
+      err << "modemprefix: " << written.message << " Nothing was changed.\n";
+      return ExitCodeFor(written.error);
+    }
+  }
+  out << report.str();
+  return code;
+}
+
+}  // namespace
+
+int RunModemPrefixOnHive(const std::vector<std::string>& args, ReportText& out, ReportText& err) {
+  return RunModemPrefix(args, /*hiveSupported=*/true, &RunOnHive, out, err);
+}
