@@ -21,7 +21,7 @@ WINE_RUN := scripts/wine-run --root build/win/wine
 
 PACKAGES := g++ cmake googletest libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb \
 	xauth fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev \
-	wixl msitools osslsigncode openssl zip unzip
+	nlohmann-json3-dev wixl msitools osslsigncode openssl zip unzip
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # Our own C++ sources, for the format check.

@@ -27,15 +27,16 @@ endfunction()
 
 # modemconfig_version_resources(<target> RC <file.rc> NAME <program> DESCRIPTION <text>
 #                               EXECUTION_LEVEL <asInvoker|requireAdministrator>
-#                               [COMMON_CONTROLS])
+#                               [GUI])
 # The version record and the manifest of the program <NAME>.exe, both from the project's
 # version (project(... VERSION ...)): writes version_record.rc and <NAME>.exe.manifest into
 # <build>/generated/<NAME>/, for <file.rc> to take in with #include "version_record.rc".
 # <target> is the target that compiles <file.rc>. DESCRIPTION is the record's file description
 # and the manifest's; EXECUTION_LEVEL the rights the program asks for when it starts;
-# COMMON_CONTROLS binds it to version 6 of the common controls (for programs with windows).
+# GUI, for a program with windows, binds it to version 6 of the common controls and declares
+# system DPI awareness.
 function(modemconfig_version_resources target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "COMMON_CONTROLS" "RC;NAME;DESCRIPTION;EXECUTION_LEVEL"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "GUI" "RC;NAME;DESCRIPTION;EXECUTION_LEVEL"
                         "")
   foreach(required RC NAME DESCRIPTION EXECUTION_LEVEL)
     if(NOT arg_${required})
@@ -47,14 +48,16 @@ function(modemconfig_version_resources target)
 which only administrators may do: without elevation it could open no modem key and would \
 report none found.")
   elseif(arg_EXECUTION_LEVEL STREQUAL "asInvoker")
-    set(execution_level_reason "Scripts and deployment systems start the program with the \
-rights they have: it checks them itself and says when they are not enough.")
+    set(execution_level_reason "Scripts start it with the rights they have: it checks its \
+rights itself and says when it needs an elevated prompt, instead of asking for elevation (a \
+prompt nobody sees in an unattended run).")
   else()
     message(FATAL_ERROR "modemconfig_version_resources(${target}): unknown EXECUTION_LEVEL "
                         "'${arg_EXECUTION_LEVEL}'")
   endif()
   set(common_controls_dependency "")
-  if(arg_COMMON_CONTROLS)
+  set(dpi_awareness "")
+  if(arg_GUI)
     set(common_controls_dependency [=[  <dependency>
     <dependentAssembly>
       <assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0"
@@ -62,6 +65,13 @@ rights they have: it checks them itself and says when they are not enough.")
                         language="*"/>
     </dependentAssembly>
   </dependency>
+]=])
+    set(dpi_awareness [=[  <!-- System DPI awareness: windows are laid out once, in dialog units, for the system DPI. -->
+  <application xmlns="urn:schemas-microsoft-com:asm.v3">
+    <windowsSettings>
+      <dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>
+    </windowsSettings>
+  </application>
 ]=])
   endif()
   set(folder ${CMAKE_BINARY_DIR}/generated/${arg_NAME})
@@ -115,12 +125,23 @@ modemconfig_version_resources(modem_resources
   NAME ModemConfig
   DESCRIPTION "Brackwell Modem Configuration Tool"
   EXECUTION_LEVEL requireAdministrator
-  COMMON_CONTROLS)
+  GUI)
 
 # The tool: one self-contained GUI executable.
 add_executable(ModemConfig WIN32 app/modem_tool_app.cpp)
 target_link_libraries(ModemConfig PRIVATE framework_main modem_ui win32_registry modem_resources)
 modemconfig_windows_program(ModemConfig)
+
+# The command-line companion: a console program on the same scan and switch.
+add_library(modemprefix_resources OBJECT cli/modemprefix.rc)
+modemconfig_version_resources(modemprefix_resources
+  RC cli/modemprefix.rc
+  NAME modemprefix
+  DESCRIPTION "Brackwell modem dial prefix command line"
+  EXECUTION_LEVEL asInvoker)
+add_executable(modemprefix cli/win32_main.cpp)
+target_link_libraries(modemprefix PRIVATE modemprefix_core win32_registry modemprefix_resources)
+modemconfig_windows_program(modemprefix)
 
 # The project's version, for the release scripts (packaging/make-release).
 file(WRITE ${CMAKE_BINARY_DIR}/generated/project_version.txt "${PROJECT_VERSION}\n")

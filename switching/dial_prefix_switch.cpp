@@ -22,22 +22,39 @@ RegStatus WriteStringValue(RegistryOperations& registry, const std::string& keyP
   return registry.SetStringValue(key.Get(), valueName, text);
 }
 
+const char* TargetPrefix(TargetMode target) {
+  return target == TargetMode::kSecureAccess ? kSecurePrefix : kNormalPrefix;
+}
+
+std::vector<std::size_t> RecordsToWrite(const ModemInventory& inventory, TargetMode target) {
+  const std::string_view from = target == TargetMode::kSecureAccess ? kNormalPrefix : kSecurePrefix;
+  std::vector<std::size_t> records;
+  for (std::size_t i = 0; i < inventory.Count(); ++i) {
+    if (inventory.dialPrefixes->GetAt(i) == from) records.push_back(i);
+  }
+  return records;
+}
+
 SwitchOutcome WriteTargetPrefix(RegistryOperations& registry, const ModemInventory& inventory,
                                 TargetMode target) {
-  const bool secure = target == TargetMode::kSecureAccess;
-  const std::string_view from = secure ? kNormalPrefix : kSecurePrefix;
-  const char* to = secure ? kSecurePrefix : kNormalPrefix;
-
+  const char* to = TargetPrefix(target);
   SwitchOutcome outcome;
-  for (std::size_t i = 0; i < inventory.Count(); ++i) {
-    if (inventory.dialPrefixes->GetAt(i) != from) continue;
+  for (const std::size_t record : RecordsToWrite(inventory, target)) {
+    const RegStatus status =
+        WriteStringValue(registry, inventory.keyPaths->GetAt(record), kDialPrefixValueName, to);
+    outcome.writes.push_back({record, status});
     ++outcome.writesTried;
-    if (WriteStringValue(registry, inventory.keyPaths->GetAt(i), kDialPrefixValueName, to) !=
-        regstatus::kSuccess) {
-      ++outcome.writesFailed;
-    }
+    if (status != regstatus::kSuccess) ++outcome.writesFailed;
   }
   return outcome;
+}
+
+bool RestartNeeded(const SwitchOutcome& outcome, VersionQuery queryVersion) {
+  // A modem's devices read their settings from the registry when they load, so on every NT
+  // system the new prefix is only reliably in use after a restart.
+  if (outcome.WritesSucceeded() == 0) return false;
+  const std::optional<PlatformVersion> version = queryVersion();
+  return version && version->platformId == kPlatformWin32Nt;
 }
 
 SwitchResult SwitchModems(RegistryOperations& registry, const ModemInventory& inventory,
@@ -55,13 +72,7 @@ SwitchResult SwitchModems(RegistryOperations& registry, const ModemInventory& in
     result.notices.push_back(
         {kErrorCaption, FailedWritesText(outcome.writesFailed, outcome.writesTried)});
   }
-  // A modem's devices read their settings from the registry when they load, so on every NT
-  // system the new prefix is only reliably in use after a restart.
-  if (outcome.WritesSucceeded() > 0) {
-    const std::optional<PlatformVersion> version = queryVersion();
-    if (version && version->platformId == kPlatformWin32Nt) {
-      result.notices.push_back({kCompleteCaption, kRestartText});
-    }
-  }
+  if (RestartNeeded(outcome, queryVersion))
+    result.notices.push_back({kCompleteCaption, kRestartText});
   return result;
 }

@@ -40,9 +40,16 @@ struct Notice {
   bool operator==(const Notice&) const = default;
 };
 
+// One write of the switch: which record it was for and what the registry answered.
+struct KeyWrite {
+  std::size_t record = 0;  // index into the inventory's lists
+  RegStatus status = regstatus::kSuccess;
+};
+
 struct SwitchOutcome {
   std::size_t writesTried = 0;
   std::size_t writesFailed = 0;
+  std::vector<KeyWrite> writes;  // every write tried, in order
   [[nodiscard]] std::size_t WritesSucceeded() const { return writesTried - writesFailed; }
 };
 
@@ -57,11 +64,22 @@ struct SwitchResult {
 RegStatus WriteStringValue(RegistryOperations& registry, const std::string& keyPath,
                            const char* valueName, const char* text);
 
-// Writes the target mode's dial prefix into every recorded key whose recorded prefix is the
-// other one, in the inventory's order; keys already in the target mode are left alone. The
-// inventory itself is not changed.
+// The dial prefix a key holds in the target mode: "A" or "D".
+const char* TargetPrefix(TargetMode target);
+
+// The records a switch to `target` writes, in the inventory's order: every record whose
+// recorded prefix is the other mode's. Keys already in the target mode are left alone.
+std::vector<std::size_t> RecordsToWrite(const ModemInventory& inventory, TargetMode target);
+
+// Writes the target mode's dial prefix into every record RecordsToWrite names, in order; a
+// failed write does not stop the others. The inventory itself is not changed.
 SwitchOutcome WriteTargetPrefix(RegistryOperations& registry, const ModemInventory& inventory,
                                 TargetMode target);
+
+// Whether the user must restart before the new prefixes are in use: at least one write
+// succeeded and the platform is of the NT family. The version is queried only after a
+// successful write; a failed query asks for no restart.
+bool RestartNeeded(const SwitchOutcome& outcome, VersionQuery queryVersion);
 
 // Does what OK asks for and says what to tell the user:
 // - no modem recorded: the "Error Detected" message, nothing written;

@@ -15,6 +15,9 @@
 #ifndef MODEMCONFIG_TOOL_EXE
 #error "MODEMCONFIG_TOOL_EXE must name the built tool (a Windows path)"
 #endif
+#ifndef MODEMCONFIG_COMPANION_EXE
+#error "MODEMCONFIG_COMPANION_EXE must name the built modemprefix.exe (a Windows path)"
+#endif
 #ifndef MODEMCONFIG_FIXTURE_DIR
 #error "MODEMCONFIG_FIXTURE_DIR must name tests/fixtures (a Windows path)"
 #endif
@@ -180,6 +183,106 @@ void CollectKeys(MemoryRegistry& tree, const std::string& path, std::vector<std:
 }  // namespace
 
 std::string ToolExecutablePath() { return MODEMCONFIG_TOOL_EXE; }
+std::string CompanionExecutablePath() { return MODEMCONFIG_COMPANION_EXE; }
+
+namespace {
+
+// A temporary file that the child writes through an inherited handle; deleted when closed.
+class CaptureFile {
+ public:
+  CaptureFile() {
+    char folder[MAX_PATH] = {};
+    char name[MAX_PATH] = {};
+    ::GetTempPathA(sizeof(folder), folder);
+    ::GetTempFileNameA(folder, "cap", 0, name);
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    m_handle = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  }
+  ~CaptureFile() {
+    if (m_handle != INVALID_HANDLE_VALUE) ::CloseHandle(m_handle);
+  }
+  CaptureFile(const CaptureFile&) = delete;
+  CaptureFile& operator=(const CaptureFile&) = delete;
+  [[nodiscard]] HANDLE Get() const { return m_handle; }
+
+  std::string ReadAll() const {
+    std::string text;
+    ::SetFilePointer(m_handle, 0, nullptr, FILE_BEGIN);
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(m_handle, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+      text.append(chunk, read);
+    }
+    return text;
+  }
+
+ private:
+  HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& arguments,
+                             StartRights rights, DWORD timeoutMs) {
+  ConsoleRun run;
+  HANDLE limitedToken = nullptr;
+  if (rights == StartRights::kLimited) {
+    HANDLE own = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &own)) return run;
+    const OwnedHandle ownToken(own);
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (!::GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size)) {
+      run.err = "the test's token has no linked limited token";
+      return run;
+    }
+    const OwnedHandle linkedToken(linked.LinkedToken);
+    if (!::DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                            TokenPrimary, &limitedToken)) {
+      run.err = "the limited token cannot be made a primary one";
+      return run;
+    }
+  }
+  const OwnedHandle token(limitedToken);
+  const CaptureFile out, err;
+  if (out.Get() == INVALID_HANDLE_VALUE || err.Get() == INVALID_HANDLE_VALUE) return run;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = out.Get();
+  startup.hStdError = err.Get();
+  std::string commandLine = "\"";
+  commandLine += executable;
+  commandLine += "\" ";
+  commandLine += arguments;
+  PROCESS_INFORMATION started{};
+  const BOOL created =
+      token.Get() != nullptr
+          ? ::CreateProcessAsUserA(token.Get(), executable.c_str(), commandLine.data(), nullptr,
+                                   nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                                   &started)
+          : ::CreateProcessA(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                             CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+  if (!created) {
+    run.err = "could not start " + executable + ": error " + std::to_string(::GetLastError());
+    return run;
+  }
+  const OwnedHandle process(started.hProcess);
+  const OwnedHandle thread(started.hThread);
+  if (::WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0) {
+    DWORD code = 0;
+    if (::GetExitCodeProcess(process.Get(), &code)) run.exitCode = code;
+  } else {
+    ::TerminateProcess(process.Get(), 1);
+    ::WaitForSingleObject(process.Get(), 5000);
+  }
+  run.out = out.ReadAll();
+  run.err += err.ReadAll();
+  return run;
+}
 
 std::string FixturePath(const std::string& fileName) {
   return std::string(MODEMCONFIG_FIXTURE_DIR) + "\\" + fileName;
@@ -222,7 +325,9 @@ ToolRun::~ToolRun() { Kill(); }
 
 std::string ToolRun::Start(DWORD timeoutMs) {
   if (m_process != nullptr) return "the tool was started already";
-  std::string commandLine = "\"" + ToolExecutablePath() + "\"";
+  std::string commandLine = "\"";
+  commandLine += ToolExecutablePath();
+  commandLine += '"';
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};

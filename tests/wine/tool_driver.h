@@ -19,8 +19,9 @@
 
 class MemoryRegistry;
 
-// The built tool and a fixture file of tests/fixtures, as Windows paths.
+// The built tool, its console companion and a fixture file of tests/fixtures, as Windows paths.
 std::string ToolExecutablePath();
+std::string CompanionExecutablePath();
 std::string FixturePath(const std::string& fileName);
 
 // The dialog's title, compared exactly (FindWindowA would ignore case).
@@ -86,6 +87,21 @@ class ToolRun {
   DWORD m_processId = 0;
   HWND m_dialog = nullptr;
 };
+
+// One finished run of a console program: its exit code (nullopt when it did not end in time
+// and was killed) and what it wrote to its two streams.
+struct ConsoleRun {
+  std::optional<DWORD> exitCode;
+  std::string out;
+  std::string err;
+};
+// The rights a console program is started with: the test's own (an administrator's full
+// token under Wine), or the limited token linked to it, as a non-elevated prompt has.
+enum class StartRights { kAsTheTest, kLimited };
+// Runs `executable` with `arguments` (a command-line tail, quoted as the program needs), its
+// standard output and error going to files of their own (no pipe can fill and block it).
+ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& arguments,
+                             StartRights rights = StartRights::kAsTheTest, DWORD timeoutMs = 10000);
 
 // A window's text, read by message (works across processes); "<no answer>" on time-out.
 std::string TextOf(HWND window);

@@ -1,0 +1,430 @@
+#include "cli/modem_prefix.h"
+
+#include <algorithm>
+#include <array>
+
+#include <nlohmann/json.hpp>
+
+#include "discovery/modem_scan.h"
+
+#ifndef MODEMPREFIX_VERSION
+#error "MODEMPREFIX_VERSION must name the project's version"
+#endif
+
+const char kModemPrefixVersion[] = MODEMPREFIX_VERSION;
+
+namespace {
+
+using nlohmann::ordered_json;
+
+// ---- What one run found and did.
+
+struct KeyRecord {
+  std::string path;    // as the registry enumerated it, in its code page
+  std::string prefix;  // "D" or "A"
+};
+
+enum class WriteResult { kWritten, kPlanned, kUnchanged, kFailed };
+
+struct KeyResult {
+  std::size_t record = 0;
+  WriteResult result = WriteResult::kUnchanged;
+  RegStatus status = regstatus::kSuccess;
+};
+
+struct Report {
+  ModemInventory inventory;  // the scan's, exactly as the dialog would hold it
+  std::vector<KeyRecord> keys;
+  ModeSummary mode = ModeSummary::kNone;
+  std::optional<bool> dialogShowsNormal;  // the mode the dialog would show; empty when none
+  std::vector<KeyResult> results;         // secure/normal: one entry a key, in record order
+  RunOutcome outcome;
+};
+
+ModeSummary Summarise(const std::vector<KeyRecord>& keys) {
+  const bool anyNormal =
+      std::any_of(keys.begin(), keys.end(), [](const KeyRecord& key) { return key.prefix == "D"; });
+  const bool anySecure =
+      std::any_of(keys.begin(), keys.end(), [](const KeyRecord& key) { return key.prefix == "A"; });
+  if (anyNormal && anySecure) return ModeSummary::kMixed;
+  if (anyNormal) return ModeSummary::kNormal;
+  if (anySecure) return ModeSummary::kSecure;
+  return ModeSummary::kNone;
+}
+
+const char* ModeName(ModeSummary mode) {
+  switch (mode) {
+    case ModeSummary::kNormal:
+      return "normal";
+    case ModeSummary::kSecure:
+      return "secure";
+    case ModeSummary::kMixed:
+      return "mixed";
+    case ModeSummary::kNone:
+      break;
+  }
+  return "none";
+}
+
+const char* CommandName(CliCommand command) {
+  switch (command) {
+    case CliCommand::kSecure:
+      return "secure";
+    case CliCommand::kNormal:
+      return "normal";
+    default:
+      return "status";
+  }
+}
+
+// A root that exists but refuses full access: the process lacks the rights the scan needs,
+// and a scan would pass the whole root over and wrongly report no modem there.
+std::optional<std::string> RefusedRoot(RegistryOperations& registry) {
+  for (const char* root : kControlSetRoots) {
+    RegKey key(registry);
+    if (key.Open(root) == regstatus::kAccessDenied) return std::string(root);
+  }
+  return std::nullopt;
+}
+
+// ---- Text for people: one line a key, aligned.
+
+// Control characters of a name would move the cursor or end the line: text output shows
+// them as '?' (the JSON document names the key exactly).
+std::string Printable(std::string_view name) {
+  std::string text(name);
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = '?';
+  }
+  return text;
+}
+
+std::size_t PathWidth(const std::vector<KeyRecord>& keys) {
+  std::size_t width = 0;
+  for (const KeyRecord& key : keys) width = std::max(width, Printable(key.path).size());
+  return width;
+}
+
+void PrintPadded(ReportText& out, const std::string& text, std::size_t width) {
+  out << text;
+  if (text.size() < width) out << std::string(width - text.size(), ' ');
+}
+
+void PrintDialogMode(ReportText& out, const Report& report) {
+  if (report.mode != ModeSummary::kMixed) return;
+  out << "The dialog would show "
+      << (*report.dialogShowsNormal ? "normal operation" : "secure access")
+      << " (the mode of the last key found).\n";
+}
+
+std::string CountOf(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+void PrintStatusText(const Report& report, ReportText& out) {
+  const std::size_t width = PathWidth(report.keys);
+  for (const KeyRecord& key : report.keys) {
+    PrintPadded(out, Printable(key.path), width);
+    out << "  " << key.prefix << "\n";
+  }
+  if (report.keys.empty()) {
+    out << "No modem settings key found below SYSTEM\\CurrentControlSet, SYSTEM\\ControlSet001 "
+           "or SYSTEM\\ControlSet003.\n";
+    return;
+  }
+  out << "Mode: " << ModeName(report.mode) << " ("
+      << CountOf(report.keys.size(), "modem settings key", "modem settings keys") << ")\n";
+  PrintDialogMode(out, report);
+}
+
+const char* ResultWord(WriteResult result) {
+  switch (result) {
+    case WriteResult::kWritten:
+      return "written";
+    case WriteResult::kPlanned:
+      return "would write";
+    case WriteResult::kFailed:
+      return "failed";
+    case WriteResult::kUnchanged:
+      break;
+  }
+  return "unchanged";
+}
+
+void PrintSwitchText(const Report& report, const CliSystem& system, TargetMode target,
+                     ReportText& out, ReportText& err) {
+  const std::size_t width = PathWidth(report.keys);
+  std::size_t written = 0, planned = 0, unchanged = 0, failed = 0;
+  for (const KeyResult& result : report.results) {
+    const KeyRecord& key = report.keys[result.record];
+    PrintPadded(out, ResultWord(result.result), 12);
+    PrintPadded(out, Printable(key.path), width);
+    out << "  " << key.prefix;
+    if (result.result == WriteResult::kWritten || result.result == WriteResult::kPlanned) {
+      out << " -> " << TargetPrefix(target);
+    }
+    out << "\n";
+    switch (result.result) {
+      case WriteResult::kWritten:
+        ++written;
+        break;
+      case WriteResult::kPlanned:
+        ++planned;
+        break;
+      case WriteResult::kUnchanged:
+        ++unchanged;
+        break;
+      case WriteResult::kFailed:
+        ++failed;
+        err << "modemprefix: could not write " << Printable(key.path) << ": error " << result.status
+            << ": " << system.statusText(result.status) << "\n";
+        break;
+    }
+  }
+  if (report.outcome.dryRun) {
+    out << CountOf(planned, "key", "keys") << " would be written, " << unchanged
+        << " already in the mode; nothing was written (dry run).\n";
+    return;
+  }
+  out << written << " written, " << unchanged << " already in the mode, " << failed << " failed.\n";
+  if (report.outcome.restartNeeded) {
+    out << "Restart the PC for the change to take effect.\n";
+  }
+}
+
+// ---- JSON for programs.
+
+ordered_json PathJson(const std::string& path, const CliSystem& system) {
+  const Utf8Name name = system.toUtf8(path);
+  ordered_json key;
+  key["path"] = name.text;
+  if (!name.exact) {
+    // Bytes without a character in the code page: give the exact bytes as well, so two keys
+    // whose names differ only there are still told apart.
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : path) {
+      const auto byte = static_cast<unsigned char>(c);
+      hex += kHex[byte >> 4];
+      hex += kHex[byte & 0xF];
+    }
+    key["pathBytes"] = hex;
+  }
+  return key;
+}
+
+ordered_json ReportJson(const Report& report, const CliSystem& system, const CommandLine& line) {
+  ordered_json doc;
+  doc["command"] = CommandName(line.command);
+  if (!line.hivePath.empty()) doc["hive"] = system.toUtf8(line.hivePath).text;
+  if (!system.notes.empty()) doc["notes"] = system.notes;
+  ordered_json keys = ordered_json::array();
+  for (const KeyRecord& key : report.keys) {
+    ordered_json entry = PathJson(key.path, system);
+    entry["prefix"] = key.prefix;
+    keys.push_back(std::move(entry));
+  }
+  doc["keys"] = std::move(keys);
+  doc["mode"] = ModeName(report.mode);
+  doc["dialogMode"] =
+      report.dialogShowsNormal ? (*report.dialogShowsNormal ? "normal" : "secure") : "none";
+  if (line.command != CliCommand::kStatus) {
+    doc["dryRun"] = line.dryRun;
+    ordered_json written = ordered_json::array();
+    ordered_json unchanged = ordered_json::array();
+    ordered_json failed = ordered_json::array();
+    const TargetMode target = line.command == CliCommand::kSecure ? TargetMode::kSecureAccess
+                                                                  : TargetMode::kNormalOperation;
+    for (const KeyResult& result : report.results) {
+      const KeyRecord& key = report.keys[result.record];
+      ordered_json entry = PathJson(key.path, system);
+      entry["prefix"] = key.prefix;
+      switch (result.result) {
+        case WriteResult::kWritten:
+        case WriteResult::kPlanned:
+          entry["newPrefix"] = TargetPrefix(target);
+          written.push_back(std::move(entry));
+          break;
+        case WriteResult::kUnchanged:
+          unchanged.push_back(std::move(entry));
+          break;
+        case WriteResult::kFailed:
+          entry["status"] = result.status;
+          entry["error"] = system.statusText(result.status);
+          failed.push_back(std::move(entry));
+          break;
+      }
+    }
+    doc["written"] = std::move(written);
+    doc["unchanged"] = std::move(unchanged);
+    doc["failed"] = std::move(failed);
+    doc["restartNeeded"] = report.outcome.restartNeeded;
+  }
+  doc["exitCode"] = ExitCodeFor(report.outcome);
+  return doc;
+}
+
+// ---- The run.
+
+Report Scan(CliSystem& system) {
+  Report report;
+  ModemInventory& inventory = report.inventory;
+  inventory.CreateLists();
+  NameBuffer nameBuffer{};
+  ModemScanner(system.registry, inventory, nameBuffer).ScanModemSettings();
+  for (std::size_t i = 0; i < inventory.Count(); ++i) {
+    report.keys.push_back({inventory.keyPaths->GetAt(i), inventory.dialPrefixes->GetAt(i)});
+  }
+  report.mode = Summarise(report.keys);
+  if (inventory.modemFound) report.dialogShowsNormal = inventory.normalMode;
+  report.outcome.modemFound = inventory.modemFound;
+  return report;
+}
+
+void Switch(Report& report, CliSystem& system, TargetMode target, bool dryRun) {
+  // The dialog's switch on the scan's inventory, so both write the same keys in the same order.
+  const ModemInventory& inventory = report.inventory;
+  const std::vector<std::size_t> toWrite = RecordsToWrite(inventory, target);
+  for (std::size_t i = 0; i < report.keys.size(); ++i) {
+    const bool writes = std::find(toWrite.begin(), toWrite.end(), i) != toWrite.end();
+    report.results.push_back(
+        {i, writes ? WriteResult::kPlanned : WriteResult::kUnchanged, regstatus::kSuccess});
+  }
+  if (dryRun) return;
+
+  const SwitchOutcome outcome = WriteTargetPrefix(system.registry, inventory, target);
+  for (const KeyWrite& write : outcome.writes) {
+    KeyResult& result = report.results[write.record];
+    result.status = write.status;
+    result.result =
+        write.status == regstatus::kSuccess ? WriteResult::kWritten : WriteResult::kFailed;
+  }
+  report.outcome.writesSucceeded = outcome.WritesSucceeded();
+  report.outcome.writesFailed = outcome.writesFailed;
+  report.outcome.restartNeeded = RestartNeeded(outcome, system.queryVersion);
+}
+
+}  // namespace
+
+int ExitCodeFor(const RunOutcome& outcome) {
+  if (outcome.noRights) return exitcode::kNoRights;
+  if (!outcome.modemFound) return exitcode::kNoModem;
+  if (outcome.command == CliCommand::kStatus || outcome.dryRun) return exitcode::kDone;
+  if (outcome.writesFailed > 0) return exitcode::kWriteFailed;
+  if (outcome.restartNeeded) return exitcode::kRestartNeeded;
+  return exitcode::kDone;
+}
+
+int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, ReportText& err) {
+  RunOutcome rights;
+  rights.command = line.command;
+  rights.noRights = true;
+  if (system.isElevated && system.isElevated() == false) {
+    err << "modemprefix: administrator rights are needed to read and change the modem "
+           "settings; run it from an elevated prompt (Run as administrator). Nothing was "
+           "written.\n";
+    return ExitCodeFor(rights);
+  }
+  if (const std::optional<std::string> root = RefusedRoot(system.registry)) {
+    err << "modemprefix: access to HKEY_LOCAL_MACHINE\\" << Printable(*root)
+        << " was denied; run it as an administrator (elevated). Nothing was written.\n";
+    return ExitCodeFor(rights);
+  }
+
+  for (const std::string& note : system.notes) {
+    if (!line.json) out << "Note: " << note << "\n";
+  }
+
+  Report report = Scan(system);
+  report.outcome.command = line.command;
+  report.outcome.dryRun = line.dryRun;
+  if (line.command != CliCommand::kStatus && report.outcome.modemFound) {
+    const TargetMode target = line.command == CliCommand::kSecure ? TargetMode::kSecureAccess
+                                                                  : TargetMode::kNormalOperation;
+    Switch(report, system, target, line.dryRun);
+    if (!line.json) PrintSwitchText(report, system, target, out, err);
+  } else if (!line.json) {
+    if (line.command == CliCommand::kStatus) {
+      PrintStatusText(report, out);
+    } else {
+      err << "modemprefix: no modem settings key found below SYSTEM\\CurrentControlSet, "
+             "SYSTEM\\ControlSet001 or SYSTEM\\ControlSet003; nothing was written.\n";
+    }
+  }
+  if (line.json) out << ReportJson(report, system, line).dump(2) << "\n";
+  return ExitCodeFor(report.outcome);
+}
+
+int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported, CliSystem& system,
+                   ReportText& out, ReportText& err) {
+  const ParsedCommandLine parsed = ParseCommandLine(args, hiveSupported);
+  if (!parsed.commandLine) {
+    err << "modemprefix: " << parsed.error << "\n" << UsageText(hiveSupported);
+    return exitcode::kBadCommandLine;
+  }
+  const CommandLine& line = *parsed.commandLine;
+  if (line.command == CliCommand::kHelp) {
+    out << HelpText(hiveSupported);
+    return exitcode::kDone;
+  }
+  if (line.command == CliCommand::kVersion) {
+    out << "modemprefix " << kModemPrefixVersion << "\n";
+    return exitcode::kDone;
+  }
+  return RunCommand(line, system, out, err);
+}
+
+Utf8Name Windows1252ToUtf8(std::string_view name) {
+  // The characters of bytes 0x80-0x9F; 0 marks the five the code page leaves undefined.
+  static constexpr std::array<char16_t, 32> kHigh = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  Utf8Name result;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    char32_t code = byte;
+    if (byte >= 0x80 && byte <= 0x9F) {
+      code = kHigh[byte - 0x80];
+      if (code == 0) {
+        code = 0xFFFD;
+        result.exact = false;
+      }
+    }
+    if (code < 0x80) {
+      result.text += static_cast<char>(code);
+    } else if (code < 0x800) {
+      result.text += static_cast<char>(0xC0 | (code >> 6));
+      result.text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      result.text += static_cast<char>(0xE0 | (code >> 12));
+      result.text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      result.text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return result;
+}
+
+std::string PortableStatusText(RegStatus status) {
+  switch (status) {
+    case regstatus::kFileNotFound:
+      return "The system cannot find the file specified.";
+    case regstatus::kAccessDenied:
+      return "Access is denied.";
+    case regstatus::kInvalidHandle:
+      return "The handle is invalid.";
+    case regstatus::kOutOfMemory:
+      return "Not enough memory resources are available to complete this operation.";
+    case regstatus::kGenFailure:
+      return "A device attached to the system is not functioning.";
+    case regstatus::kInvalidParameter:
+      return "The parameter is incorrect.";
+    case regstatus::kMoreData:
+      return "More data is available.";
+    case regstatus::kNoMoreItems:
+      return "No more data is available.";
+    default:
+      return "Error " + std::to_string(status) + ".";
+  }
+}

@@ -1,0 +1,107 @@
+// modemprefix's work, apart from the system it runs on: one scan of the registry it is given
+// (the dialog's scan), then the dialog's switch for `secure` and `normal`, a report as text or
+// JSON, and the exit code. The Windows program and the Linux one (offline hives) call Run with
+// what their system provides.
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "platform/registry.h"
+#include "switching/dial_prefix_switch.h"
+
+// Exit codes, the same with or without --json. 3010 is what deployment systems read as
+// "succeeded, restart required".
+namespace exitcode {
+inline constexpr int kDone = 0;
+inline constexpr int kBadCommandLine = 1;
+inline constexpr int kNoModem = 2;
+inline constexpr int kWriteFailed = 4;
+inline constexpr int kNoRights = 5;
+inline constexpr int kRestartNeeded = 3010;
+}  // namespace exitcode
+
+// A key name's bytes (in the registry's code page) as UTF-8. `exact` is false when some byte
+// has no character in the code page; the text then holds U+FFFD in its place.
+struct Utf8Name {
+  std::string text;
+  bool exact = true;
+};
+
+// What the system under the program provides.
+struct CliSystem {
+  RegistryOperations& registry;
+  VersionQuery queryVersion;
+  // Whether the process runs with administrator rights; nullopt where that cannot be told
+  // (then only a refused root tells).
+  std::optional<bool> (*isElevated)();
+  // The system's text for a registry status ("Access is denied.").
+  std::string (*statusText)(RegStatus status);
+  // A name in the registry's code page as UTF-8, for JSON.
+  Utf8Name (*toUtf8)(std::string_view name);
+  // Lines about where the keys come from (an offline hive's control sets), shown before the
+  // report and listed in the JSON document.
+  std::vector<std::string> notes;
+};
+
+// Text a run writes: put together in memory, written out by the caller in one piece (so a JSON
+// reader never sees half a document), without the weight of iostreams in the executable.
+class ReportText {
+ public:
+  ReportText& operator<<(std::string_view text) {
+    text_ += text;
+    return *this;
+  }
+  ReportText& operator<<(char c) {
+    text_ += c;
+    return *this;
+  }
+  template <std::integral Number>
+  ReportText& operator<<(Number number) {
+    text_ += std::to_string(number);
+    return *this;
+  }
+  [[nodiscard]] const std::string& str() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// What the mode of the recorded keys is.
+enum class ModeSummary { kNone, kNormal, kSecure, kMixed };
+
+// One run's outcome, from which the exit code follows.
+struct RunOutcome {
+  CliCommand command = CliCommand::kStatus;
+  bool noRights = false;
+  bool modemFound = false;
+  bool dryRun = false;
+  std::size_t writesSucceeded = 0;
+  std::size_t writesFailed = 0;
+  bool restartNeeded = false;
+};
+
+// The exit code of a run: rights first, then no modem, then a failed write, then a restart.
+int ExitCodeFor(const RunOutcome& outcome);
+
+// Runs the parsed command against `system`, writing the report to `out` and errors to `err`.
+// Returns the exit code. Help and version are the caller's (they need no registry).
+int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, ReportText& err);
+
+// The whole program: parses `args` (without the program name), prints help, version or usage,
+// or runs the command. Returns the exit code.
+int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported, CliSystem& system,
+                   ReportText& out, ReportText& err);
+
+// The version printed by --version.
+extern const char kModemPrefixVersion[];
+
+// Windows-1252 bytes as UTF-8; the five bytes the code page leaves undefined are not exact.
+Utf8Name Windows1252ToUtf8(std::string_view name);
+// The text of the registry statuses the logic meets, for systems that have no message table.
+std::string PortableStatusText(RegStatus status);
