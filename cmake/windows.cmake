@@ -7,7 +7,7 @@ enable_language(RC)
 # optimised build, and headers that name Windows Vista (6.0) as the oldest system it runs on.
 # The programs import functions that exist only from Vista on; headers that claim less let an
 # older system start them and fail with "entry point not found" instead of refusing them.
-# The release packs every program made with this function, and the image tests check each one.
+# Every program made with this function belongs to the release: `make dist` builds them all.
 function(modemconfig_windows_program target)
   set_property(GLOBAL APPEND PROPERTY MODEMCONFIG_RELEASE_PROGRAMS ${target})
   if(MSVC)

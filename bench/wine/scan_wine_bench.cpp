@@ -43,6 +43,9 @@
 #ifndef MODEMCONFIG_TOOL_EXE
 #error "MODEMCONFIG_TOOL_EXE must name the built tool (a Windows path)"
 #endif
+#ifndef MODEMCONFIG_COMPANION_EXE
+#error "MODEMCONFIG_COMPANION_EXE must name the built modemprefix.exe (a Windows path)"
+#endif
 
 namespace {
 
@@ -314,6 +317,60 @@ ToolFile InspectToolFile(const char* path) {
 
 // ---- Reporting.
 
+// One run of `modemprefix status`, its standard output in a file: the wall-clock time from
+// start to exit, what it printed, and the number of key lines (those naming a path).
+struct CompanionRun {
+  std::string error;
+  double seconds = 0;
+  std::size_t keyLines = 0;
+  std::string output;
+  DWORD exitCode = 0;
+};
+
+CompanionRun TimeCompanionStatus(const std::string& outputPath) {
+  CompanionRun run;
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE output = ::CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output == INVALID_HANDLE_VALUE) {
+    run.error = "cannot create " + outputPath;
+    return run;
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output;
+  startup.hStdError = output;
+  std::string commandLine = "\"";
+  commandLine += MODEMCONFIG_COMPANION_EXE;
+  commandLine += "\" status";
+  PROCESS_INFORMATION started{};
+  const Stopwatch stopwatch;
+  if (!::CreateProcessA(MODEMCONFIG_COMPANION_EXE, commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started)) {
+    ::CloseHandle(output);
+    run.error = "modemprefix.exe could not be started";
+    return run;
+  }
+  ::WaitForSingleObject(started.hProcess, INFINITE);
+  run.seconds = stopwatch.Seconds();
+  ::GetExitCodeProcess(started.hProcess, &run.exitCode);
+  ::CloseHandle(started.hThread);
+  ::CloseHandle(started.hProcess);
+  ::CloseHandle(output);
+  if (FILE* file = std::fopen(outputPath.c_str(), "rb")) {
+    for (int c; (c = std::fgetc(file)) != EOF;) run.output += static_cast<char>(c);
+    std::fclose(file);
+  }
+  for (std::size_t at = 0; at < run.output.size();) {
+    if (run.output.compare(at, 7, "SYSTEM\\") == 0) ++run.keyLines;
+    const std::size_t end = run.output.find('\n', at);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return run;
+}
+
 std::string PerKey(const CallCounts& counts, std::size_t keys) {
   const auto per = [&](std::uint64_t calls) {
     return Fixed(static_cast<double>(calls) / static_cast<double>(keys), 2);
@@ -471,6 +528,21 @@ int main(int argc, char** argv) {
   const DialogTiming dialog =
       firstDialog.error.empty() ? TimeToolDialog(MODEMCONFIG_TOOL_EXE, timeoutMs) : firstDialog;
   const ToolFile toolFile = InspectToolFile(MODEMCONFIG_TOOL_EXE);
+  Say("Running modemprefix.exe status on the same registry (twice)...");
+  const std::string companionOutput = std::string(tempDir) + "scan_wine_bench_companion";
+  std::vector<double> companionSeconds;
+  for (int run = 0; run < 2; ++run) {
+    const CompanionRun companion =
+        TimeCompanionStatus(companionOutput + std::to_string(run) + ".txt");
+    if (!companion.error.empty()) {
+      Say("modemprefix.exe: " + companion.error);
+      return 1;
+    }
+    companionSeconds.push_back(companion.seconds);
+    check(companion.exitCode == 0 && companion.keyLines == records.size(),
+          "modemprefix status listed " + std::to_string(companion.keyLines) + " keys, not the " +
+              std::to_string(records.size()) + " the scan recorded:\n" + companion.output);
+  }
 
   // ---- The table.
   const std::vector<std::size_t>& perRoot = leastWork.KeysPerRoot();
@@ -532,6 +604,11 @@ int main(int argc, char** argv) {
   } else {
     Say("ModemConfig.exe: " + dialog.error);
   }
+
+  Say("modemprefix.exe status: " + Fixed(Median(companionSeconds), 2) + " s from start to exit (" +
+      RunsOf(companionSeconds) + " s), against the dialog's scan (a): ratio " +
+      Fixed(Median(companionSeconds) / scanMedian, 3) +
+      " (the same scan, so about 1; the rest is starting a process and printing).");
 
   // ---- The goals.
   const double ab = scanMedian / replayMedian, ac = scanMedian / leastMedian,

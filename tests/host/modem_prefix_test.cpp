@@ -318,7 +318,10 @@ TEST_F(ModemPrefixRunTest, RestartOnlyAfterASuccessfulWriteOnNt) {
   EXPECT_EQ(Prefix(kCs1 + "0000"), "A");
   g_version = std::nullopt;  // the version query failed
   EXPECT_EQ(Run({"normal"}), 0);
+  // On NT, but the only write failed: nothing changed, so no restart.
   g_version = PlatformVersion{kPlatformWin32Nt, 6, 1};
+  registry.FailWrite(kCs1 + "0000");
+  EXPECT_EQ(Json({"secure"}, 4)["restartNeeded"], false);
   EXPECT_EQ(Run({"secure"}), 3010);
   EXPECT_NE(stdoutText.find("Restart the PC"), std::string::npos);
 }

@@ -126,9 +126,28 @@ std::vector<std::string> ImportedDlls(const PeImage& image, int directory) {
   return names;
 }
 
-TEST(ToolImage, ImportsOnlySystemDlls) {
-  const PeImage image(ReadWholeFile(ToolExecutablePath()));
-  ASSERT_TRUE(image.Valid()) << ToolExecutablePath() << " is no 64-bit PE image";
+// The two programs shipped: the dialog and its console companion.
+struct ImageCase {
+  const char* name;
+  std::string (*path)();
+  const char* executionLevel;  // what its manifest asks for
+  bool gui;                    // a dialog program: imports user32
+};
+
+const ImageCase kImages[] = {
+    {"ModemConfig", &ToolExecutablePath, "requireAdministrator", true},
+    {"modemprefix", &CompanionExecutablePath, "asInvoker", false},
+};
+
+class ToolImage : public ::testing::TestWithParam<ImageCase> {};
+
+INSTANTIATE_TEST_SUITE_P(Programs, ToolImage, ::testing::ValuesIn(kImages),
+                         [](const auto& tested) { return std::string(tested.param.name); });
+
+TEST_P(ToolImage, ImportsOnlySystemDlls) {
+  const std::string path = GetParam().path();
+  const PeImage image(ReadWholeFile(path));
+  ASSERT_TRUE(image.Valid()) << path << " is no 64-bit PE image";
 
   const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",
                                         "advapi32.dll", "comctl32.dll", "msvcrt.dll"};
@@ -139,9 +158,10 @@ TEST(ToolImage, ImportsOnlySystemDlls) {
       ImportedDlls<IMAGE_DELAYLOAD_DESCRIPTOR, &IMAGE_DELAYLOAD_DESCRIPTOR::DllNameRVA>(
           image, IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT);
 
-  // The registry and the dialog cannot do without these two.
+  // The registry cannot do without advapi32, the dialog without user32.
   EXPECT_NE(std::find(imported.begin(), imported.end(), "advapi32.dll"), imported.end());
-  EXPECT_NE(std::find(imported.begin(), imported.end(), "user32.dll"), imported.end());
+  EXPECT_EQ(std::find(imported.begin(), imported.end(), "user32.dll") != imported.end(),
+            GetParam().gui);
   for (const std::string& dll : imported) EXPECT_TRUE(system.count(dll)) << "imports " << dll;
   for (const std::string& dll : delayed) EXPECT_TRUE(system.count(dll)) << "delay-loads " << dll;
 }
@@ -166,8 +186,8 @@ std::string NameText(LPCSTR name) {
   return text;
 }
 
-TEST(ToolImage, HoldsExactlyOneManifestWithIdOne) {
-  const DataModule module(ToolExecutablePath());
+TEST_P(ToolImage, HoldsExactlyOneManifestWithIdOneAskingForItsRights) {
+  const DataModule module(GetParam().path());
   ASSERT_NE(module.handle, nullptr) << ::GetLastError();
 
   std::vector<std::string> names;
@@ -190,10 +210,20 @@ TEST(ToolImage, HoldsExactlyOneManifestWithIdOne) {
       },
       reinterpret_cast<LONG_PTR>(&languages));
   EXPECT_EQ(languages, 1);
+
+  const HRSRC found = ::FindResourceA(module.handle, MAKEINTRESOURCEA(1), RT_MANIFEST);
+  ASSERT_NE(found, nullptr);
+  const HGLOBAL loaded = ::LoadResource(module.handle, found);
+  const auto* text = static_cast<const char*>(::LockResource(loaded));
+  ASSERT_NE(text, nullptr);
+  const std::string manifest(text, ::SizeofResource(module.handle, found));
+  EXPECT_NE(manifest.find(std::string("level=\"") + GetParam().executionLevel + "\""),
+            std::string::npos)
+      << manifest;
 }
 
-TEST(ToolImage, VersionRecordSays1001InEnglishUnitedStates) {
-  const std::string path = ToolExecutablePath();
+TEST_P(ToolImage, VersionRecordSays1001InEnglishUnitedStates) {
+  const std::string path = GetParam().path();
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
   ASSERT_GT(size, 0u) << ::GetLastError();
@@ -233,46 +263,16 @@ TEST(ToolImage, VersionRecordSays1001InEnglishUnitedStates) {
   }
 }
 
-// ---- Every program of the release (each one linked through modemconfig_windows_program).
-
-#ifndef MODEMCONFIG_RELEASE_PROGRAMS
-#error "MODEMCONFIG_RELEASE_PROGRAMS must list the release's programs, comma-separated"
-#endif
 #ifndef MODEMCONFIG_PROJECT_VERSION
 #error "MODEMCONFIG_PROJECT_VERSION must give the project's version"
 #endif
 
-struct ReleaseProgram {
-  std::string name;  // test name: the file name without ".exe", letters and digits only
-  std::string path;
-};
-
-std::vector<ReleaseProgram> ReleasePrograms() {
-  const std::string tool = ToolExecutablePath();
-  const std::string folder = tool.substr(0, tool.find_last_of('\\') + 1);
-  std::vector<ReleaseProgram> programs;
-  std::string list = MODEMCONFIG_RELEASE_PROGRAMS;
-  for (std::size_t start = 0; start < list.size();) {
-    std::size_t end = list.find(',', start);
-    if (end == std::string::npos) end = list.size();
-    const std::string file = list.substr(start, end - start);
-    std::string name = file.substr(0, file.rfind('.'));
-    name.erase(
-        std::remove_if(name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }),
-        name.end());
-    programs.push_back({name, folder + file});
-    start = end + 1;
-  }
-  return programs;
-}
-
-class ReleaseImage : public ::testing::TestWithParam<ReleaseProgram> {};
-
 // The programs call functions that exist only from Windows Vista on, so their headers must not
 // let an older Windows start them: both the subsystem and the system version say 6.0.
-TEST_P(ReleaseImage, HeadersNameWindowsVistaAsTheOldestSystem) {
-  const PeImage image(ReadWholeFile(GetParam().path));
-  ASSERT_TRUE(image.Valid()) << GetParam().path << " is no 64-bit PE image";
+TEST_P(ToolImage, HeadersNameWindowsVistaAsTheOldestSystem) {
+  const std::string path = GetParam().path();
+  const PeImage image(ReadWholeFile(path));
+  ASSERT_TRUE(image.Valid()) << path << " is no 64-bit PE image";
   const IMAGE_OPTIONAL_HEADER64& header = image.Optional();
   const struct {
     const char* field;
@@ -289,32 +289,10 @@ TEST_P(ReleaseImage, HeadersNameWindowsVistaAsTheOldestSystem) {
   }
 }
 
-// The version record (fixed part and text) and the manifest's assembly version all come from the
-// project's one version.
-TEST_P(ReleaseImage, VersionRecordAndManifestCarryTheProjectVersion) {
-  const std::string path = GetParam().path;
-  const std::string version = MODEMCONFIG_PROJECT_VERSION;
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  ASSERT_GT(size, 0u) << path << ": " << ::GetLastError();
-  std::vector<BYTE> record(size);
-  ASSERT_TRUE(::GetFileVersionInfoA(path.c_str(), 0, size, record.data()));
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(::VerQueryValueA(record.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-  char fixedText[64];
-  std::snprintf(fixedText, sizeof(fixedText), "%lu.%lu.%lu.%lu",
-                static_cast<unsigned long>(HIWORD(fixed->dwFileVersionMS)),
-                static_cast<unsigned long>(LOWORD(fixed->dwFileVersionMS)),
-                static_cast<unsigned long>(HIWORD(fixed->dwFileVersionLS)),
-                static_cast<unsigned long>(LOWORD(fixed->dwFileVersionLS)));
-  EXPECT_EQ(fixedText, version);
-  char* text = nullptr;
-  ASSERT_TRUE(::VerQueryValueA(record.data(), "\\StringFileInfo\\040904b0\\ProductVersion",
-                               reinterpret_cast<void**>(&text), &length));
-  EXPECT_EQ(std::string(text), version);
-
-  const DataModule module(path);
+// The manifest's assembly version comes from the project's one version, as the version record's
+// does.
+TEST_P(ToolImage, ManifestNamesTheProjectVersion) {
+  const DataModule module(GetParam().path());
   ASSERT_NE(module.handle, nullptr) << ::GetLastError();
   const HRSRC found = ::FindResourceA(module.handle, MAKEINTRESOURCEA(1), RT_MANIFEST);
   ASSERT_NE(found, nullptr) << "no manifest";
@@ -322,12 +300,14 @@ TEST_P(ReleaseImage, VersionRecordAndManifestCarryTheProjectVersion) {
       static_cast<const char*>(::LockResource(::LoadResource(module.handle, found)));
   ASSERT_NE(bytes, nullptr);
   const std::string manifest(bytes, ::SizeofResource(module.handle, found));
-  const std::string identity = manifest.substr(0, manifest.find("/>"));
-  EXPECT_NE(identity.find("version=\"" + version + "\""), std::string::npos) << identity;
+  const std::size_t identity = manifest.find("<assemblyIdentity");
+  ASSERT_NE(identity, std::string::npos);
+  const std::string attributes =
+      manifest.substr(identity, manifest.find("/>", identity) - identity);
+  EXPECT_NE(attributes.find(std::string("version=\"") + MODEMCONFIG_PROJECT_VERSION + "\""),
+            std::string::npos)
+      << attributes;
 }
-
-INSTANTIATE_TEST_SUITE_P(Programs, ReleaseImage, ::testing::ValuesIn(ReleasePrograms()),
-                         CaseName());
 
 // ---- The tool's icons: every size Windows picks from at 100-200% scaling, in 32-bit colour with
 // an alpha channel, the largest PNG-compressed. Fewer sizes, and Windows stretches the nearest
@@ -351,7 +331,7 @@ struct IconGroupEntry {
 };
 #pragma pack(pop)
 
-TEST(ToolImage, BothIconsHoldEveryStandardSizeIn32BitColour) {
+TEST(ToolIcons, BothHoldEveryStandardSizeIn32BitColour) {
   const DataModule module(ToolExecutablePath());
   ASSERT_NE(module.handle, nullptr) << ::GetLastError();
   const std::set<int> standardSizes = {16, 20, 24, 32, 40, 48, 64, 256};
