@@ -125,5 +125,14 @@ std::string HelpText(bool hiveSupported) {
       "  4     at least one write failed (the other keys were still written)\n"
       "  5     not enough rights: run it as an administrator (elevated)\n"
       "  1     bad command line\n";
+  if (hiveSupported) {
+    text +=
+        "  6     the hive file cannot be read: missing, unreadable, not a hive, or damaged\n"
+        "  7     the hive was not cleanly saved (Windows would replay its logs): not written\n"
+        "  8     the hive cannot be written (read-only, locked, or the write failed): unchanged\n"
+        "\n"
+        "An offline image is not running: what is written takes effect when Windows next starts\n"
+        "from it, so 3010 is never given here.\n";
+  }
   return text;
 }

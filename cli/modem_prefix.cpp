@@ -356,8 +356,8 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
   return ExitCodeFor(report.outcome);
 }
 
-int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported, CliSystem& system,
-                   ReportText& out, ReportText& err) {
+int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported,
+                   const CommandRunner& run, ReportText& out, ReportText& err) {
   const ParsedCommandLine parsed = ParseCommandLine(args, hiveSupported);
   if (!parsed.commandLine) {
     err << "modemprefix: " << parsed.error << "\n" << UsageText(hiveSupported);
@@ -372,7 +372,7 @@ int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported, Cli
     out << "modemprefix " << kModemPrefixVersion << "\n";
     return exitcode::kDone;
   }
-  return RunCommand(line, system, out, err);
+  return run(line, out, err);
 }
 
 Utf8Name Windows1252ToUtf8(std::string_view name) {

@@ -6,6 +6,7 @@
 
 #include <concepts>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ inline constexpr int kNoModem = 2;
 inline constexpr int kWriteFailed = 4;
 inline constexpr int kNoRights = 5;
 inline constexpr int kRestartNeeded = 3010;
+// Offline hives only.
+inline constexpr int kHiveUnreadable = 6;       // missing, unreadable, not a hive, damaged
+inline constexpr int kHiveNotCleanlySaved = 7;  // Windows would replay its logs: not written
+inline constexpr int kHiveNotWritten = 8;       // read-only, locked, or the write-back failed
 }  // namespace exitcode
 
 // A key name's bytes (in the registry's code page) as UTF-8. `exact` is false when some byte
@@ -93,10 +98,13 @@ int ExitCodeFor(const RunOutcome& outcome);
 // Returns the exit code. Help and version are the caller's (they need no registry).
 int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, ReportText& err);
 
+// Runs one parsed command (status, secure or normal) on the system at hand.
+using CommandRunner = std::function<int(const CommandLine& line, ReportText& out, ReportText& err)>;
+
 // The whole program: parses `args` (without the program name), prints help, version or usage,
-// or runs the command. Returns the exit code.
-int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported, CliSystem& system,
-                   ReportText& out, ReportText& err);
+// or hands the command to `run`. Returns the exit code.
+int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported,
+                   const CommandRunner& run, ReportText& out, ReportText& err);
 
 // The version printed by --version.
 extern const char kModemPrefixVersion[];

@@ -79,7 +79,12 @@ int main(int argc, char** argv) {
   Win32Registry registry;
   CliSystem system{registry, &QueryVersion, &IsElevated, &StatusText, &AnsiToUtf8, {}};
   ReportText out, err;
-  const int code = RunModemPrefix(args, /*hiveSupported=*/false, system, out, err);
+  const int code = RunModemPrefix(
+      args, /*hiveSupported=*/false,
+      [&](const CommandLine& line, ReportText& report, ReportText& errors) {
+        return RunCommand(line, system, report, errors);
+      },
+      out, err);
   std::fwrite(out.str().data(), 1, out.str().size(), stdout);
   std::fflush(stdout);
   std::fwrite(err.str().data(), 1, err.str().size(), stderr);
