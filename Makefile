@@ -3,12 +3,15 @@
 #   make deps   install the Debian packages the build and the tests need (only missing ones)
 #   make build  configure and build build/host, build/asan and build/win
 #   make test   deps, build, format check, then every test suite; fails if anything fails
+#   make dist   deps, build the two Windows programs, then packaging/make-release: dist/ holds
+#               the installer package, the portable archive and SHA256SUMS (signed when SIGN_PFX
+#               names a code-signing certificate; see packaging/make-release)
 #   make demo   deps, then scripts/demo: build build/win and run the tool on a demo registry
 #               (interactively on $DISPLAY, or driven on Xvfb with a screenshot when there is none)
 #   make bench  build build/win, then time the scan: natively (scripts/run-bench, where it exists)
 #               and under Wine (scripts/run-wine-bench; e.g. BENCH_ARGS="--keys 200000")
 #   make fuzz   the scan fuzzer for FUZZ_SECONDS (default 3600) on both cores, growing build/fuzz/corpus
-#   make clean  remove the build folders
+#   make clean  remove the build folders and dist/
 
 SHELL := /bin/bash
 JOBS ?= 2
@@ -17,18 +20,25 @@ CTEST := ctest --output-on-failure -j$(JOBS)
 WINE_RUN := scripts/wine-run --root build/win/wine
 
 PACKAGES := g++ cmake googletest libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb \
-	xauth imagemagick fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev \
-	nlohmann-json3-dev pkg-config libhivex-dev reglookup
+	xauth fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev \
+	nlohmann-json3-dev pkg-config libhivex-dev reglookup wixl msitools osslsigncode openssl zip \
+	unzip
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # Our own C++ sources, for the format check.
-SOURCE_DIRS := app bench discovery framework platform switching tests ui
+SOURCE_DIRS := app bench cli discovery framework platform switching tests ui
 SOURCES = $(shell find $(SOURCE_DIRS) -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
 
 FUZZ_RUNS ?= 20000
 FUZZ_SECONDS ?= 3600
 
-.PHONY: deps build build-host build-asan build-win test format-check demo bench fuzz clean
+.PHONY: deps build build-host build-asan build-win test format-check dist demo bench fuzz clean
+
+# With KEEP_GOING set, a build goes on past a target that fails. The build tool's flag depends on
+# the generator of the build folder $(1): Ninja takes a count of failures (0: no limit), make a
+# bare -k.
+keep_going = $(if $(KEEP_GOING),-- $$(grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja' $(1)/CMakeCache.txt \
+	&& echo '-k 0' || echo '-k'))
 
 deps:
 	@missing=""; \
@@ -46,15 +56,15 @@ build: build-host build-asan build-win
 
 build-host:
 	cmake -S . -B build/host
-	$(CMAKE_BUILD) build/host -j$(JOBS) $(BUILD_FLAGS)
+	$(CMAKE_BUILD) build/host -j$(JOBS) $(call keep_going,build/host)
 
 build-asan:
 	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DMODEMCONFIG_SANITIZE=ON
-	$(CMAKE_BUILD) build/asan -j$(JOBS) $(BUILD_FLAGS)
+	$(CMAKE_BUILD) build/asan -j$(JOBS) $(call keep_going,build/asan)
 
 build-win:
 	cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-	$(CMAKE_BUILD) build/win -j$(JOBS) $(BUILD_FLAGS)
+	$(CMAKE_BUILD) build/win -j$(JOBS) $(call keep_going,build/win)
 
 # clang-format --dry-run -Werror on every source; lists the files that need formatting.
 format-check:
@@ -67,15 +77,15 @@ format-check:
 	fi
 
 # Every step runs even when an earlier one failed: a build goes on past a target that fails
-# (make -k, under the Makefile generator CMake picks by default),
-# and ctest runs what was built (a test program that was not built counts as a failed test).
+# (KEEP_GOING, with any generator), and ctest runs what was built (a test program that was not
+# built counts as a failed test).
 # The exit status says whether all passed. The Wine session is stopped at the end in any case,
 # so no Wine process outlives the run.
 test: deps
 	@failed=""; \
 	for config in host asan win; do \
 	  echo "== Building build/$$config"; \
-	  $(MAKE) --no-print-directory build-$$config BUILD_FLAGS="-- -k" \
+	  $(MAKE) --no-print-directory build-$$config KEEP_GOING=1 \
 	    || failed="$$failed build-$$config"; \
 	done; \
 	echo "== Format check"; \
@@ -91,9 +101,16 @@ test: deps
 	done; \
 	echo "== Fuzzing (build/fuzz)"; \
 	scripts/run-fuzz --runs $(FUZZ_RUNS) || failed="$$failed fuzz"; \
-	[ ! -d build/win/wine ] || { $(WINE_RUN) --stop; $(WINE_RUN) --config desktop --stop; }; \
+	[ ! -d build/win/wine ] || for config in headless desktop installer; do \
+	  $(WINE_RUN) --config $$config --stop; done; \
 	if [ -n "$$failed" ]; then echo "FAILED:$$failed"; exit 1; fi; \
 	echo "All tests passed."
+
+# The release, from the programs of build/win (the test suites need not be built for it).
+dist: deps
+	cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	$(CMAKE_BUILD) build/win -j$(JOBS) --target release_programs
+	packaging/make-release --build build/win --out dist
 
 demo: deps
 	scripts/demo
@@ -106,7 +123,8 @@ bench: build-win
 	scripts/run-wine-bench --build build/win $(BENCH_ARGS)
 
 clean:
-	-[ ! -d build/win/wine ] || { $(WINE_RUN) --stop; $(WINE_RUN) --config desktop --stop; }
+	-[ ! -d build/win/wine ] || for config in headless desktop installer; do \
+	  $(WINE_RUN) --config $$config --stop; done
 	-[ ! -d build/win/demo ] || for config in desktop display; do \
 	  scripts/wine-run --root build/win/demo --config $$config --stop; done
-	rm -rf build/host build/asan build/win build/fuzz build/fuzz-coverage
+	rm -rf build/host build/asan build/win build/fuzz build/fuzz-coverage dist

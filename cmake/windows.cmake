@@ -1,5 +1,94 @@
 # The Windows build: the advapi32 registry, the framework, the user interface and the tool.
 enable_language(RC)
+
+# modemconfig_windows_program(<target>)
+# What every Windows program of the release needs at link time: one self-contained file (no
+# libstdc++, libgcc or winpthread DLLs beside it), only the code it uses and no symbols in an
+# optimised build, and headers that name Windows Vista (6.0) as the oldest system it runs on.
+# The programs import functions that exist only from Vista on; headers that claim less let an
+# older system start them and fail with "entry point not found" instead of refusing them.
+# Every program made with this function belongs to the release: `make dist` builds them all.
+function(modemconfig_windows_program target)
+  set_property(GLOBAL APPEND PROPERTY MODEMCONFIG_RELEASE_PROGRAMS ${target})
+  if(MSVC)
+    set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
+    target_link_options(${target} PRIVATE
+      $<IF:$<BOOL:$<TARGET_PROPERTY:WIN32_EXECUTABLE>>,/SUBSYSTEM:WINDOWS$<COMMA>6.00,/SUBSYSTEM:CONSOLE$<COMMA>6.00>
+      /OPT:REF)
+  else()
+    target_link_options(${target} PRIVATE
+      -static -static-libgcc -static-libstdc++
+      -Wl,--gc-sections
+      -Wl,--major-subsystem-version,6,--minor-subsystem-version,0
+      -Wl,--major-os-version,6,--minor-os-version,0
+      $<$<CONFIG:Release,MinSizeRel>:-s>)
+  endif()
+endfunction()
+
+# modemconfig_version_resources(<target> RC <file.rc> NAME <program> DESCRIPTION <text>
+#                               EXECUTION_LEVEL <asInvoker|requireAdministrator>
+#                               [GUI])
+# The version record and the manifest of the program <NAME>.exe, both from the project's
+# version (project(... VERSION ...)): writes version_record.rc and <NAME>.exe.manifest into
+# <build>/generated/<NAME>/, for <file.rc> to take in with #include "version_record.rc".
+# <target> is the target that compiles <file.rc>. DESCRIPTION is the record's file description
+# and the manifest's; EXECUTION_LEVEL the rights the program asks for when it starts;
+# GUI, for a program with windows, binds it to version 6 of the common controls and declares
+# system DPI awareness.
+function(modemconfig_version_resources target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "GUI" "RC;NAME;DESCRIPTION;EXECUTION_LEVEL"
+                        "")
+  foreach(required RC NAME DESCRIPTION EXECUTION_LEVEL)
+    if(NOT arg_${required})
+      message(FATAL_ERROR "modemconfig_version_resources(${target}): ${required} is missing")
+    endif()
+  endforeach()
+  if(arg_EXECUTION_LEVEL STREQUAL "requireAdministrator")
+    set(execution_level_reason "The program rewrites values below HKEY_LOCAL_MACHINE\\SYSTEM, \
+which only administrators may do: without elevation it could open no modem key and would \
+report none found.")
+  elseif(arg_EXECUTION_LEVEL STREQUAL "asInvoker")
+    set(execution_level_reason "Scripts start it with the rights they have: it checks its \
+rights itself and says when it needs an elevated prompt, instead of asking for elevation (a \
+prompt nobody sees in an unattended run).")
+  else()
+    message(FATAL_ERROR "modemconfig_version_resources(${target}): unknown EXECUTION_LEVEL "
+                        "'${arg_EXECUTION_LEVEL}'")
+  endif()
+  set(common_controls_dependency "")
+  set(dpi_awareness "")
+  if(arg_GUI)
+    set(common_controls_dependency [=[  <dependency>
+    <dependentAssembly>
+      <assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0"
+                        processorArchitecture="*" publicKeyToken="6595b64144ccf1df"
+                        language="*"/>
+    </dependentAssembly>
+  </dependency>
+]=])
+    set(dpi_awareness [=[  <!-- System DPI awareness: windows are laid out once, in dialog units, for the system DPI. -->
+  <application xmlns="urn:schemas-microsoft-com:asm.v3">
+    <windowsSettings>
+      <dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>
+    </windowsSettings>
+  </application>
+]=])
+  endif()
+  set(folder ${CMAKE_BINARY_DIR}/generated/${arg_NAME})
+  set(manifest ${folder}/${arg_NAME}.exe.manifest)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/templates/program.manifest.in ${manifest} @ONLY)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/templates/version_record.rc.in
+                 ${folder}/version_record.rc @ONLY)
+  target_include_directories(${target} PRIVATE ${folder})
+  # The .rc script is compiled again when what it takes in changes.
+  get_source_file_property(depends ${arg_RC} OBJECT_DEPENDS)
+  if(NOT depends)
+    set(depends "")
+  endif()
+  list(APPEND depends ${folder}/version_record.rc ${manifest})
+  set_source_files_properties(${arg_RC} PROPERTIES OBJECT_DEPENDS "${depends}")
+endfunction()
+
 add_library(win32_registry STATIC platform/win32_registry.cpp)
 target_include_directories(win32_registry PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(win32_registry PUBLIC advapi32)
@@ -21,7 +110,6 @@ target_link_libraries(framework_main PUBLIC framework)
 
 # The main dialog and the About box, and their resources. The resources are linked into the
 # tool and into the in-process dialog tests alike.
-configure_file(${CMAKE_SOURCE_DIR}/ui/version.h.in ${CMAKE_BINARY_DIR}/generated/version.h @ONLY)
 add_library(modem_ui STATIC
   ui/modem_config_dlg.cpp
   ui/about_box.cpp
@@ -29,27 +117,31 @@ add_library(modem_ui STATIC
 target_include_directories(modem_ui PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(modem_ui PUBLIC framework modem_logic)
 add_library(modem_resources OBJECT ui/modem_config.rc)
-target_include_directories(modem_resources PRIVATE ${CMAKE_SOURCE_DIR}/ui
-                                                   ${CMAKE_BINARY_DIR}/generated)
+target_include_directories(modem_resources PRIVATE ${CMAKE_SOURCE_DIR}/ui)
 set_source_files_properties(ui/modem_config.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/ui/modem_large.ico;${CMAKE_SOURCE_DIR}/ui/modem_small.ico;${CMAKE_SOURCE_DIR}/ui/ModemConfig.exe.manifest;${CMAKE_SOURCE_DIR}/ui/resource.h")
+  "${CMAKE_SOURCE_DIR}/ui/modem_large.ico;${CMAKE_SOURCE_DIR}/ui/modem_small.ico;${CMAKE_SOURCE_DIR}/ui/resource.h")
+modemconfig_version_resources(modem_resources
+  RC ui/modem_config.rc
+  NAME ModemConfig
+  DESCRIPTION "Brackwell Modem Configuration Tool"
+  EXECUTION_LEVEL requireAdministrator
+  GUI)
 
 # The tool: one self-contained GUI executable.
 add_executable(ModemConfig WIN32 app/modem_tool_app.cpp)
 target_link_libraries(ModemConfig PRIVATE framework_main modem_ui win32_registry modem_resources)
-# Only what is used, without symbols: the tool ships as one small file.
-if(NOT MSVC)
-  target_link_options(ModemConfig PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
-endif()
+modemconfig_windows_program(ModemConfig)
 
 # The command-line companion: a console program on the same scan and switch.
 add_library(modemprefix_resources OBJECT cli/modemprefix.rc)
-target_include_directories(modemprefix_resources PRIVATE ${CMAKE_SOURCE_DIR}/cli
-                                                         ${CMAKE_BINARY_DIR}/generated)
-set_source_files_properties(cli/modemprefix.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/cli/modemprefix.exe.manifest")
+modemconfig_version_resources(modemprefix_resources
+  RC cli/modemprefix.rc
+  NAME modemprefix
+  DESCRIPTION "Brackwell modem dial prefix command line"
+  EXECUTION_LEVEL asInvoker)
 add_executable(modemprefix cli/win32_main.cpp)
 target_link_libraries(modemprefix PRIVATE modemprefix_core win32_registry modemprefix_resources)
-if(NOT MSVC)
-  target_link_options(modemprefix PRIVATE -Wl,--gc-sections $<$<CONFIG:Release,MinSizeRel>:-s>)
-endif()
+modemconfig_windows_program(modemprefix)
+
+# The project's version, for the release scripts (packaging/make-release).
+file(WRITE ${CMAKE_BINARY_DIR}/generated/project_version.txt "${PROJECT_VERSION}\n")

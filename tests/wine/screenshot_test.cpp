@@ -179,7 +179,64 @@ void SaveAndCheck(HWND window, const std::string& path) {
       << "no text drawn in the client area";
 }
 
+// ---- The tool's icons as the windows show them. The icon's green and red front lights are
+// colours that nothing else on these windows has.
+
+const std::set<std::uint32_t> kIconLights = {0x00FF00, 0xFF0000};
+
+// Whether the area holds every colour of `colours`.
+bool HoldsEvery(const Picture& picture, RECT area, const std::set<std::uint32_t>& colours) {
+  for (std::uint32_t colour : colours) {
+    if (!HoldsColour(picture, area, {colour})) return false;
+  }
+  return true;
+}
+
 class ScreenshotTest : public ToolTest {};
+
+// Both icon resources hold many sizes; the windows must still pick the system's: the small one
+// in the dialog's caption, within the small icon's width, and the large one in the About box,
+// whose icon control takes its icon's size. (The sizes of the icons the dialog carries are
+// checked in-process: an icon handle means nothing to another process under Wine.)
+TEST_F(ScreenshotTest, WindowsShowTheIconsAtTheSystemSizes) {
+  ASSERT_EQ(ImportDemoModem(registry, "D", "D"), "");
+  ToolRun tool;
+  ASSERT_EQ(tool.Start(), "");
+
+  // The small icon is drawn at the left of the caption.
+  const Picture dialog = CaptureSettledWindow(tool.Dialog());
+  ASSERT_FALSE(dialog.Empty());
+  RECT window{}, client{};
+  ASSERT_TRUE(::GetWindowRect(tool.Dialog(), &window));
+  ASSERT_TRUE(::GetClientRect(tool.Dialog(), &client));
+  POINT origin{0, 0};
+  ASSERT_TRUE(::ClientToScreen(tool.Dialog(), &origin));
+  const LONG captionBottom = origin.y - window.top;
+  const LONG iconRight = origin.x - window.left + ::GetSystemMetrics(SM_CXSMICON) + 4;
+  EXPECT_TRUE(HoldsEvery(dialog, {0, 0, iconRight, captionBottom}, kIconLights))
+      << "no small icon in the caption";
+
+  // The About box's icon control takes the large icon's size, and shows it.
+  tool.PostSysCommand(0x10);
+  const HWND about = tool.WaitForOwnedBox(3000);
+  ASSERT_NE(about, nullptr) << "no About box owned by the dialog";
+  const HWND iconControl = ::GetDlgItem(about, 130);
+  ASSERT_NE(iconControl, nullptr);
+  RECT iconRect{};
+  ASSERT_TRUE(::GetWindowRect(iconControl, &iconRect));
+  EXPECT_EQ(iconRect.right - iconRect.left, ::GetSystemMetrics(SM_CXICON));
+  EXPECT_EQ(iconRect.bottom - iconRect.top, ::GetSystemMetrics(SM_CYICON));
+  const Picture aboutPicture = CaptureSettledWindow(about);
+  ASSERT_FALSE(aboutPicture.Empty());
+  RECT aboutWindow{};
+  ASSERT_TRUE(::GetWindowRect(about, &aboutWindow));
+  ::OffsetRect(&iconRect, -aboutWindow.left, -aboutWindow.top);
+  EXPECT_TRUE(HoldsEvery(aboutPicture, iconRect, kIconLights)) << "no large icon in the About box";
+
+  ASSERT_TRUE(tool.PressOk(about));
+  tool.PostClick(IDCANCEL);
+  EXPECT_EQ(tool.WaitForExit(), std::optional<DWORD>(0));
+}
 
 TEST_F(ScreenshotTest, SavesTheMainDialogAndTheAboutBoxAsPngs) {
   ASSERT_EQ(ImportDemoModem(registry, "D", "D"), "");

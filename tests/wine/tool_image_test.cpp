@@ -1,5 +1,6 @@
-// The built executable as a file: what it imports and which resources it carries. The tool
-// ships as a single file that runs on a bare system, so it may import nothing but system DLLs.
+// The built executables as files: what they import, the oldest Windows their headers name, and
+// which resources they carry. The tool ships as a single file that runs on a bare system, so it
+// may import nothing but system DLLs.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -50,6 +51,7 @@ class PeImage {
   }
 
   [[nodiscard]] bool Valid() const { return m_valid; }
+  [[nodiscard]] const IMAGE_OPTIONAL_HEADER64& Optional() const { return m_nt.OptionalHeader; }
   [[nodiscard]] const IMAGE_DATA_DIRECTORY& Directory(int index) const {
     return m_nt.OptionalHeader.DataDirectory[index];
   }
@@ -258,6 +260,123 @@ TEST_P(ToolImage, VersionRecordSays1001InEnglishUnitedStates) {
         ::VerQueryValueA(record.data(), blockPath, reinterpret_cast<void**>(&text), &length))
         << blockPath;
     EXPECT_STREQ(text, "1.0.0.1") << blockPath;
+  }
+}
+
+#ifndef MODEMCONFIG_PROJECT_VERSION
+#error "MODEMCONFIG_PROJECT_VERSION must give the project's version"
+#endif
+
+// The programs call functions that exist only from Windows Vista on, so their headers must not
+// let an older Windows start them: both the subsystem and the system version say 6.0.
+TEST_P(ToolImage, HeadersNameWindowsVistaAsTheOldestSystem) {
+  const std::string path = GetParam().path();
+  const PeImage image(ReadWholeFile(path));
+  ASSERT_TRUE(image.Valid()) << path << " is no 64-bit PE image";
+  const IMAGE_OPTIONAL_HEADER64& header = image.Optional();
+  const struct {
+    const char* field;
+    WORD value;
+  } fields[] = {
+      {"MajorSubsystemVersion", header.MajorSubsystemVersion},
+      {"MinorSubsystemVersion", header.MinorSubsystemVersion},
+      {"MajorOperatingSystemVersion", header.MajorOperatingSystemVersion},
+      {"MinorOperatingSystemVersion", header.MinorOperatingSystemVersion},
+  };
+  const WORD wanted[] = {6, 0, 6, 0};
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    EXPECT_EQ(fields[i].value, wanted[i]) << fields[i].field;
+  }
+}
+
+// The manifest's assembly version comes from the project's one version, as the version record's
+// does.
+TEST_P(ToolImage, ManifestNamesTheProjectVersion) {
+  const DataModule module(GetParam().path());
+  ASSERT_NE(module.handle, nullptr) << ::GetLastError();
+  const HRSRC found = ::FindResourceA(module.handle, MAKEINTRESOURCEA(1), RT_MANIFEST);
+  ASSERT_NE(found, nullptr) << "no manifest";
+  const auto* bytes =
+      static_cast<const char*>(::LockResource(::LoadResource(module.handle, found)));
+  ASSERT_NE(bytes, nullptr);
+  const std::string manifest(bytes, ::SizeofResource(module.handle, found));
+  const std::size_t identity = manifest.find("<assemblyIdentity");
+  ASSERT_NE(identity, std::string::npos);
+  const std::string attributes =
+      manifest.substr(identity, manifest.find("/>", identity) - identity);
+  EXPECT_NE(attributes.find(std::string("version=\"") + MODEMCONFIG_PROJECT_VERSION + "\""),
+            std::string::npos)
+      << attributes;
+}
+
+// ---- The tool's icons: every size Windows picks from at 100-200% scaling, in 32-bit colour with
+// an alpha channel, the largest PNG-compressed. Fewer sizes, and Windows stretches the nearest
+// one (blocky); a 256-pixel image stored as a bitmap costs 256 KB.
+
+#pragma pack(push, 2)
+struct IconGroupHeader {
+  WORD reserved;
+  WORD type;
+  WORD count;
+};
+struct IconGroupEntry {
+  BYTE width;  // 0 stands for 256
+  BYTE height;
+  BYTE colours;
+  BYTE reserved;
+  WORD planes;
+  WORD bitCount;
+  DWORD bytes;
+  WORD id;  // of the RT_ICON resource holding the image
+};
+#pragma pack(pop)
+
+TEST(ToolIcons, BothHoldEveryStandardSizeIn32BitColour) {
+  const DataModule module(ToolExecutablePath());
+  ASSERT_NE(module.handle, nullptr) << ::GetLastError();
+  const std::set<int> standardSizes = {16, 20, 24, 32, 40, 48, 64, 256};
+  const struct {
+    const char* name;
+    WORD id;
+  } icons[] = {{"IDI_APP_LARGE", 130}, {"IDI_APP_SMALL", 131}};
+  for (const auto& icon : icons) {
+    SCOPED_TRACE(icon.name);
+    const HRSRC group = ::FindResourceA(module.handle, MAKEINTRESOURCEA(icon.id), RT_GROUP_ICON);
+    ASSERT_NE(group, nullptr);
+    const auto* data =
+        static_cast<const BYTE*>(::LockResource(::LoadResource(module.handle, group)));
+    const DWORD groupSize = ::SizeofResource(module.handle, group);
+    ASSERT_GE(groupSize, sizeof(IconGroupHeader));
+    IconGroupHeader header{};
+    std::memcpy(&header, data, sizeof(header));
+    ASSERT_EQ(groupSize, sizeof(header) + header.count * sizeof(IconGroupEntry));
+
+    std::set<int> sizes;
+    for (WORD i = 0; i < header.count; ++i) {
+      IconGroupEntry entry{};
+      std::memcpy(&entry, data + sizeof(header) + i * sizeof(entry), sizeof(entry));
+      const int side = entry.width == 0 ? 256 : entry.width;
+      SCOPED_TRACE(side);
+      EXPECT_EQ(entry.height, entry.width);
+      EXPECT_EQ(entry.bitCount, 32);
+      sizes.insert(side);
+
+      const HRSRC image = ::FindResourceA(module.handle, MAKEINTRESOURCEA(entry.id), RT_ICON);
+      ASSERT_NE(image, nullptr);
+      const auto* bits =
+          static_cast<const BYTE*>(::LockResource(::LoadResource(module.handle, image)));
+      ASSERT_GE(::SizeofResource(module.handle, image), 40u);
+      static const BYTE kPng[] = {0x89, 'P', 'N', 'G'};
+      const bool png = std::memcmp(bits, kPng, sizeof(kPng)) == 0;
+      EXPECT_EQ(png, side == 256) << "only the 256-pixel image is PNG-compressed";
+      if (!png) {
+        BITMAPINFOHEADER info{};
+        std::memcpy(&info, bits, sizeof(info));
+        EXPECT_EQ(info.biWidth, side);
+        EXPECT_EQ(info.biBitCount, 32);
+      }
+    }
+    EXPECT_EQ(sizes, standardSizes);
   }
 }
 
