@@ -45,7 +45,7 @@ TEST(AboutBoxTest, WindowMenuEndsWithASeparatorAndTheAboutItem) {
     }
     return true;
   });
-  dialog.DoModal();
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_EQ(script.Failure(), "");
   EXPECT_TRUE(separator.type & MFT_SEPARATOR);
   EXPECT_EQ(about.type & MFT_SEPARATOR, 0u);
@@ -93,7 +93,7 @@ TEST_P(SystemCommandTest, OpensTheAboutBoxForItsOwnCommandsOnly) {
     recordsAfter = dialog.Inventory().Count();
     return true;
   });
-  dialog.DoModal();
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
   EXPECT_EQ(script.Failure(), "");
   EXPECT_EQ(aboutCaption, opens ? "About Quillon" : "");
   EXPECT_EQ(after, before);
