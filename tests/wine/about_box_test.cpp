@@ -97,7 +97,7 @@ TEST_P(SystemCommandTest, OpensTheAboutBoxForItsOwnCommandsOnly) {
   EXPECT_EQ(script.Failure(), "");
   EXPECT_EQ(aboutCaption, opens ? "About Quillon" : "");
   EXPECT_EQ(after, before);
-  EXPECT_EQ(after, kStatusSecure);
+  EXPECT_EQ(after, "Modem is currently configured for secure access of Orvexa Lite, OX20 and OX35");
   EXPECT_EQ(normalAfter, static_cast<UINT>(BST_CHECKED));
   EXPECT_EQ(recordsAfter, recordsBefore);
   EXPECT_EQ(registry.OpenHandleCount(), 0u);
