@@ -5,6 +5,9 @@
 // - the two lists of the inventory of one length, modemFound and normalMode agreeing with them;
 // - every recorded prefix "D" or "A", every recorded path beginning with one of the three
 //   roots, and the key at every recorded path really holding TONE, PULSE and that prefix;
+// - a scan that nothing disturbed recording exactly what an oracle of its own predicts (see
+//   Oracle), and a scan that an injected failure, an allocation failure or a refused open cut
+//   short recording only records the oracle predicts, in the same order;
 // - a scan that nothing disturbed recording exactly what the other one did, and a scan that an
 //   allocation failure or a refused open cut short recording only records the other one made,
 //   in the same order;
@@ -188,7 +191,8 @@ std::string UpperAscii(std::string text) {
   return text;
 }
 
-// A name or data item as the recognition reads it: the bytes up to the first zero.
+// Data as the recognition reads it: the bytes up to the first zero. Names are taken whole: one
+// holding a zero byte ("DialPrefix\0x") is another value than the name before the zero.
 std::string AsText(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 
 // The key at `path` holds values that make it a modem settings key with `prefix`: a TONE, a
@@ -203,7 +207,7 @@ bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
                           value.type == regtype::kMultiSz;
     const std::size_t storedSize = (isString ? 2 : 1) * value.data.size();
     if (value.name.size() >= kRegBufferSize || storedSize >= kRegBufferSize) return false;
-    const std::string name = UpperAscii(AsText(value.name));
+    const std::string name = UpperAscii(value.name);
     tone = tone || name == "TONE";
     pulse = pulse || name == "PULSE";
     if (name == "DIALPREFIX" &&
@@ -213,6 +217,70 @@ bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
   }
   return tone && pulse && dialPrefix;
 }
+
+// ---- The oracle: the records a scan must make, worked out without the scanner.
+//
+// It walks a registry built from the same input with no failure of the scan's calls, through
+// the registry's own operations: every key below each root in turn, depth first, children in
+// the order the registry enumerates them and each key after all of its children; no children
+// below a key whose longest subkey name does not fit the 512-byte buffer, none past the depth
+// bound, none whose name holds a zero byte (its path would spell another key). A key with
+// values is a modem settings key when its values fit the buffers and HoldsModemValues finds
+// its prefix among "D" and "A".
+class Oracle {
+ public:
+  explicit Oracle(MemoryRegistry& registry) : registry_(registry) {}
+
+  // The records in the order a scan makes them; nullopt when the walk grew past the budget
+  // the scan itself has, so that nothing can be said.
+  std::optional<Records> Predict() {
+    for (const char* root :
+         {"SYSTEM\\CurrentControlSet", "SYSTEM\\ControlSet001", "SYSTEM\\ControlSet003"}) {
+      Visit(root, 0);
+    }
+    if (overBudget_) return std::nullopt;
+    return records_;
+  }
+
+ private:
+  void Visit(const std::string& path, int depth) {
+    pathBytes_ += path.size() + 1;
+    if (overBudget_ || pathBytes_ >= kPathBudget || ++opens_ >= kCallBudget) {
+      overBudget_ = true;
+      return;
+    }
+    RegKeyHandle key = nullptr;
+    if (registry_.OpenKey(path.c_str(), &key) != regstatus::kSuccess) return;
+    RegKeyInfo info;
+    const bool queried = registry_.QueryKey(key, &info) == regstatus::kSuccess;
+    std::vector<std::string> children;
+    if (queried && info.maxSubKeyNameLength < kRegBufferSize && depth < kMaxWalkDepth) {
+      for (std::uint32_t index = 0; index < info.subKeyCount; ++index) {
+        char name[kRegBufferSize];
+        std::uint32_t size = sizeof name;
+        if (registry_.EnumSubkey(key, index, name, &size) != regstatus::kSuccess) break;
+        const std::string child(name, size);
+        if (child.find('\0') == std::string::npos) children.push_back(child);
+      }
+    }
+    registry_.CloseKey(key);
+    if (!queried) return;
+    for (const std::string& child : children) Visit(path + "\\" + child, depth + 1);
+    if (info.valueCount == 0 || info.maxValueNameLength >= kRegBufferSize ||
+        info.maxValueDataLength >= kRegBufferSize) {
+      return;
+    }
+    for (const char* prefix : {"D", "A"}) {
+      if (HoldsModemValues(registry_, path, prefix)) records_.emplace_back(path, prefix);
+    }
+  }
+
+  MemoryRegistry& registry_;
+  Records records_;
+  std::uint64_t pathBytes_ = 0;
+  std::uint64_t opens_ = 0;
+  bool overBudget_ = false;
+};
 
 void CheckInventory(const ModemInventory& inventory, const MemoryRegistry& registry) {
   CHECK_INVARIANT(inventory.keyPaths->GetCount() == inventory.dialPrefixes->GetCount(),
@@ -258,6 +326,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ++g_inputs;
   MemoryRegistry registry;
   const fuzzinput::Plan plan = fuzzinput::Build(data, size, registry);
+  std::optional<Records> predicted;
+  {
+    MemoryRegistry unfailing;
+    fuzzinput::Build(data, size, unfailing, fuzzinput::ScanFailures::kLeftOut);
+    predicted = Oracle(unfailing).Predict();
+    CheckHandles(unfailing, "the oracle's walk");
+  }
 
   BudgetedRegistry budgeted(registry);
   ModemInventory inventory;
@@ -286,6 +361,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckInventory(inventory, registry);
   const Records first = RecordsOf(inventory, 0, ends[0]);
   const Records second = RecordsOf(inventory, ends[0], ends[1]);
+  // Each scan against the oracle: exactly its records where nothing failed; where calls or an
+  // allocation failed, some of them, in the same order, and nothing else.
+  if (predicted) {
+    const Records* scans[2] = {&first, &second};
+    for (int scan = 0; scan < 2; ++scan) {
+      const std::string detail = "scan " + std::to_string(scan + 1) + " recorded " +
+                                 std::to_string(scans[scan]->size()) + ", the oracle " +
+                                 std::to_string(predicted->size());
+      if (!disturbed[scan] && !plan.scanFailuresNamed) {
+        CHECK_INVARIANT(*scans[scan] == *predicted, detail);
+      } else {
+        CHECK_INVARIANT(IsSubsequence(*scans[scan], *predicted), detail);
+      }
+    }
+  }
   if (!disturbed[0] && !disturbed[1]) {
     CHECK_INVARIANT(first == second, std::to_string(first.size()) + " records, then " +
                                          std::to_string(second.size()));
