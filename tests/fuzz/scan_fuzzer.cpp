@@ -16,8 +16,8 @@
 // A failed check prints what failed and aborts, which libFuzzer reports as a crash and saves
 // the input.
 //
-// This file replaces the global allocation functions: they count allocations from the start
-// of the first scan and throw std::bad_alloc at the one the input chose.
+// The program links the tests' failing allocator (tests/support/failing_allocator.h), armed at
+// the start of the first scan to fail the allocation the input chose.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,43 +34,12 @@
 #include "platform/memory_registry.h"
 #include "switching/dial_prefix_switch.h"
 #include "tests/fuzz/fuzz_input.h"
-
-// ---- Allocation failure at a chosen point. Counted on the fuzzing thread only.
-
-namespace {
-thread_local long t_allocationsUntilFailure = -1;  // -1: never fail
-thread_local long t_failuresThrown = 0;
-
-void* Allocate(std::size_t size) noexcept {
-  if (t_allocationsUntilFailure >= 0) {
-    if (t_allocationsUntilFailure == 0) {
-      t_allocationsUntilFailure = -1;
-      ++t_failuresThrown;
-      return nullptr;
-    }
-    --t_allocationsUntilFailure;
-  }
-  return std::malloc(size == 0 ? 1 : size);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "tests/support/failing_allocator.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace {
 
-// A registry that refuses every open once an input's opens have named kPathBudget bytes of
+// The scan's registry refuses every open once an input's opens have named kPathBudget bytes of
 // path in all, or it has made kCallBudget calls. An open costs the in-memory registry time in
 // proportion to its path, and links that lead back to an ancestor make the walk revisit the
 // same keys under ever longer paths down to its depth limit; with two such links below one key
@@ -80,33 +49,22 @@ namespace {
 constexpr std::uint64_t kPathBudget = 1u << 20;
 constexpr std::uint64_t kCallBudget = 100'000;
 
-class BudgetedRegistry final : public RegistryOperations {
+// Refuses every open through `registry` once the opens have named kPathBudget bytes of path in
+// all, or the registry has passed on kCallBudget calls.
+class OpenBudget {
  public:
-  explicit BudgetedRegistry(MemoryRegistry& inner) : inner_(inner) {}
-
-  RegStatus OpenKey(const char* path, RegKeyHandle* key) override {
-    if (pathBytes_ >= kPathBudget || inner_.CallCounts().Total() >= kCallBudget) {
-      refused = exhausted = true;
-      return regstatus::kOutOfMemory;
-    }
-    pathBytes_ += std::strlen(path) + 1;
-    return inner_.OpenKey(path, key);
+  explicit OpenBudget(ForwardingRegistry& registry) {
+    registry.FailCallsWith(
+        [this, &registry](ForwardingRegistry::Call call, const char* path, RegKeyHandle) {
+          if (call != ForwardingRegistry::Call::kOpen) return regstatus::kSuccess;
+          if (pathBytes_ >= kPathBudget || registry.Counts().Total() >= kCallBudget) {
+            refused = exhausted = true;
+            return regstatus::kOutOfMemory;
+          }
+          pathBytes_ += std::strlen(path) + 1;
+          return regstatus::kSuccess;
+        });
   }
-  RegStatus QueryKey(RegKeyHandle key, RegKeyInfo* info) override {
-    return inner_.QueryKey(key, info);
-  }
-  RegStatus EnumSubkey(RegKeyHandle key, std::uint32_t index, char* name,
-                       std::uint32_t* nameSize) override {
-    return inner_.EnumSubkey(key, index, name, nameSize);
-  }
-  RegStatus EnumValue(RegKeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameSize,
-                      std::uint32_t* type, std::uint8_t* data, std::uint32_t* dataSize) override {
-    return inner_.EnumValue(key, index, name, nameSize, type, data, dataSize);
-  }
-  RegStatus SetStringValue(RegKeyHandle key, const char* name, const char* text) override {
-    return inner_.SetStringValue(key, name, text);
-  }
-  RegStatus CloseKey(RegKeyHandle key) override { return inner_.CloseKey(key); }
 
   // Set when an open was refused; the caller clears it between scans.
   bool refused = false;
@@ -114,7 +72,6 @@ class BudgetedRegistry final : public RegistryOperations {
   bool exhausted = false;
 
  private:
-  MemoryRegistry& inner_;
   std::uint64_t pathBytes_ = 0;
 };
 
@@ -334,7 +291,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckHandles(unfailing, "the oracle's walk");
   }
 
-  BudgetedRegistry budgeted(registry);
+  ForwardingRegistry budgeted(registry);
+  OpenBudget budget(budgeted);
   ModemInventory inventory;
   inventory.CreateLists();
   NameBuffer nameBuffer{};
@@ -345,18 +303,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool disturbed[2] = {false, false};
   std::size_t ends[2] = {0, 0};
   if (plan.failingAllocation) {
-    t_allocationsUntilFailure = static_cast<long>(*plan.failingAllocation);
+    g_allocationsUntilFailure = static_cast<long>(*plan.failingAllocation);
   }
   for (int scan = 0; scan < 2; ++scan) {
-    const long thrownBefore = t_failuresThrown;
-    budgeted.refused = false;
+    const long thrownBefore = g_failuresThrown;
+    budget.refused = false;
     scanner.ScanModemSettings();
-    disturbed[scan] = t_failuresThrown != thrownBefore || budgeted.refused;
+    disturbed[scan] = g_failuresThrown != thrownBefore || budget.refused;
     ends[scan] = inventory.Count();
   }
 
   // The checks allocate: the count towards the failing allocation pauses while they run.
-  const long allocationsLeft = std::exchange(t_allocationsUntilFailure, -1);
+  const long allocationsLeft = std::exchange(g_allocationsUntilFailure, -1);
   CheckHandles(registry, "the scans");
   CheckInventory(inventory, registry);
   const Records first = RecordsOf(inventory, 0, ends[0]);
@@ -393,7 +351,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The dialog's dispatcher catches whatever the OK handler throws; so does this.
-  t_allocationsUntilFailure = allocationsLeft;
+  g_allocationsUntilFailure = allocationsLeft;
   SwitchResult result;
   bool switchCompleted = false;
   try {
@@ -402,9 +360,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switchCompleted = true;
   } catch (const std::bad_alloc&) {
   }
-  t_allocationsUntilFailure = -1;
+  g_allocationsUntilFailure = -1;
   CheckHandles(registry, "the switch");
-  if (budgeted.exhausted) ++g_overBudget;
+  if (budget.exhausted) ++g_overBudget;
 
   // Every write went to a recorded key that held the other prefix.
   const std::vector<MemoryRegistry::Write>& writes = registry.Writes();

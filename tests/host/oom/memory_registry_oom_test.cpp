@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/memory_registry.h"
-#include "tests/host/support/failing_allocator.h"
+#include "tests/support/failing_allocator.h"
 
 namespace {
 
