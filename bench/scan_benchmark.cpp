@@ -20,6 +20,7 @@
 #include "discovery/modem_inventory.h"
 #include "discovery/modem_scan.h"
 #include "platform/memory_registry.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace {
 
@@ -152,21 +153,21 @@ class BareTraversal {
 // Passes every call on and folds the operation, its arguments and its status into a hash.
 // Handle values differ from run to run (the registry never reuses one), so a handle is folded
 // as the number of the open that issued it.
-class TracingRegistry final : public RegistryOperations {
+class TracingRegistry final : public ForwardingRegistry {
  public:
-  explicit TracingRegistry(RegistryOperations& inner) : inner_(inner) {}
+  explicit TracingRegistry(RegistryOperations& inner) : ForwardingRegistry(inner) {}
 
   RegStatus OpenKey(const char* path, RegKeyHandle* key) override {
     Fold(1);
     Fold(path, std::strlen(path));
-    const RegStatus status = inner_.OpenKey(path, key);
+    const RegStatus status = ForwardingRegistry::OpenKey(path, key);
     if (status == regstatus::kSuccess) handleNumbers_[*key] = opened_++;
     return Result(status);
   }
   RegStatus QueryKey(RegKeyHandle key, RegKeyInfo* info) override {
     Fold(2);
     Fold(key);
-    return Result(inner_.QueryKey(key, info));
+    return Result(ForwardingRegistry::QueryKey(key, info));
   }
   RegStatus EnumSubkey(RegKeyHandle key, std::uint32_t index, char* name,
                        std::uint32_t* nameSize) override {
@@ -174,7 +175,7 @@ class TracingRegistry final : public RegistryOperations {
     Fold(key);
     Fold(index);
     Fold(*nameSize);
-    return Result(inner_.EnumSubkey(key, index, name, nameSize));
+    return Result(ForwardingRegistry::EnumSubkey(key, index, name, nameSize));
   }
   RegStatus EnumValue(RegKeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameSize,
                       std::uint32_t* type, std::uint8_t* data, std::uint32_t* dataSize) override {
@@ -183,17 +184,17 @@ class TracingRegistry final : public RegistryOperations {
     Fold(index);
     Fold(*nameSize);
     Fold(*dataSize);
-    return Result(inner_.EnumValue(key, index, name, nameSize, type, data, dataSize));
+    return Result(ForwardingRegistry::EnumValue(key, index, name, nameSize, type, data, dataSize));
   }
   RegStatus SetStringValue(RegKeyHandle key, const char* name, const char* text) override {
     Fold(5);
     Fold(key);
-    return Result(inner_.SetStringValue(key, name, text));
+    return Result(ForwardingRegistry::SetStringValue(key, name, text));
   }
   RegStatus CloseKey(RegKeyHandle key) override {
     Fold(6);
     Fold(key);
-    return Result(inner_.CloseKey(key));
+    return Result(ForwardingRegistry::CloseKey(key));
   }
 
   [[nodiscard]] std::uint64_t Hash() const { return hash_; }
@@ -215,7 +216,6 @@ class TracingRegistry final : public RegistryOperations {
     return status;
   }
 
-  RegistryOperations& inner_;
   std::uint64_t hash_ = 0xCBF29CE484222325ull;
   std::uint64_t calls_ = 0;
   std::uint64_t opened_ = 0;

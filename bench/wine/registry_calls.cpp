@@ -38,7 +38,7 @@ RegStatus RecordingRegistry::OpenKey(const char* path, RegKeyHandle* key) {
   const auto [entry, added] =
       pathOffsets_.try_emplace(path, static_cast<std::uint32_t>(paths_.size()));
   if (added) paths_.append(path).push_back('\0');
-  const RegStatus status = inner_.OpenKey(path, key);
+  const RegStatus status = ForwardingRegistry::OpenKey(path, key);
   std::uint32_t slot = kScratchSlot;
   if (status == regstatus::kSuccess) {
     if (freeSlots_.empty()) {
@@ -55,7 +55,7 @@ RegStatus RecordingRegistry::OpenKey(const char* path, RegKeyHandle* key) {
 RegStatus RecordingRegistry::QueryKey(RegKeyHandle key, RegKeyInfo* info) {
   ++counts_.query;
   const std::uint32_t slot = SlotOf(key);
-  const RegStatus status = inner_.QueryKey(key, info);
+  const RegStatus status = ForwardingRegistry::QueryKey(key, info);
   return Note(Op::kQuery, slot, 0, status,
               QueryDigest(info->subKeyCount, info->maxSubKeyNameLength, info->valueCount,
                           info->maxValueNameLength, info->maxValueDataLength));
@@ -66,7 +66,7 @@ RegStatus RecordingRegistry::EnumSubkey(RegKeyHandle key, std::uint32_t index, c
   ++counts_.enumSubkey;
   if (*nameSize != kRegBufferSize && problem_.empty()) problem_ = "a name buffer not of 512 bytes";
   const std::uint32_t slot = SlotOf(key);
-  const RegStatus status = inner_.EnumSubkey(key, index, name, nameSize);
+  const RegStatus status = ForwardingRegistry::EnumSubkey(key, index, name, nameSize);
   return Note(Op::kEnumSubkey, slot, index, status, SizesDigest(*nameSize));
 }
 
@@ -78,13 +78,14 @@ RegStatus RecordingRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, ch
     problem_ = "a name or data buffer not of 512 bytes";
   }
   const std::uint32_t slot = SlotOf(key);
-  const RegStatus status = inner_.EnumValue(key, index, name, nameSize, type, data, dataSize);
+  const RegStatus status =
+      ForwardingRegistry::EnumValue(key, index, name, nameSize, type, data, dataSize);
   return Note(Op::kEnumValue, slot, index, status, SizesDigest(*nameSize, *dataSize));
 }
 
 RegStatus RecordingRegistry::SetStringValue(RegKeyHandle key, const char* name, const char* text) {
   if (problem_.empty()) problem_ = "a write, which a replay would repeat";
-  return inner_.SetStringValue(key, name, text);
+  return ForwardingRegistry::SetStringValue(key, name, text);
 }
 
 RegStatus RecordingRegistry::CloseKey(RegKeyHandle key) {
@@ -92,7 +93,7 @@ RegStatus RecordingRegistry::CloseKey(RegKeyHandle key) {
   const std::uint32_t slot = SlotOf(key);
   slotOfKey_.erase(key);
   if (slot != kScratchSlot) freeSlots_.push_back(slot);
-  return Note(Op::kClose, slot, 0, inner_.CloseKey(key));
+  return Note(Op::kClose, slot, 0, ForwardingRegistry::CloseKey(key));
 }
 
 std::string RecordingRegistry::Complete() const {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "tests/support/forwarding_registry.h"
 
 // How many calls of each operation a walk made.
 struct CallCounts {
@@ -33,11 +34,11 @@ struct CallCounts {
 
 class CallReplay;
 
-// Passes every call on to `inner` and records it. The scan never writes: a recorded write
-// makes the recording unusable for a replay (Complete() says so).
-class RecordingRegistry final : public RegistryOperations {
+// Passes every call on to `inner` (a ForwardingRegistry) and records it. The scan never
+// writes: a recorded write makes the recording unusable for a replay (Complete() says so).
+class RecordingRegistry final : public ForwardingRegistry {
  public:
-  explicit RecordingRegistry(RegistryOperations& inner) : inner_(inner) {}
+  explicit RecordingRegistry(RegistryOperations& inner) : ForwardingRegistry(inner) {}
 
   RegStatus OpenKey(const char* path, RegKeyHandle* key) override;
   RegStatus QueryKey(RegKeyHandle key, RegKeyInfo* info) override;
@@ -69,7 +70,6 @@ class RecordingRegistry final : public RegistryOperations {
   RegStatus Note(Op op, std::uint32_t slot, std::uint32_t argument, RegStatus status,
                  std::uint32_t digest = 0);
 
-  RegistryOperations& inner_;
   std::vector<Call> calls_;
   std::string paths_;  // every path opened, each once, zero-terminated
   std::unordered_map<std::string, std::uint32_t> pathOffsets_;

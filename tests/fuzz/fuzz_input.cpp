@@ -119,8 +119,14 @@ void PlantModem(MemoryRegistry& registry, const std::string& path, std::uint8_t 
 
 }  // namespace
 
-Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry) {
+Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry,
+           ScanFailures scanFailures) {
   Plan plan;
+  // Says whether a failure of the scan's calls is applied; notes that the input named one.
+  const auto applyScanFailure = [&] {
+    plan.scanFailuresNamed = true;
+    return scanFailures == ScanFailures::kApplied;
+  };
   Reader in(input, size);
   std::size_t chainLevelsLeft = kMaxChainLevelsPerInput;
   while (!in.AtEnd()) {
@@ -173,24 +179,29 @@ Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry
         case Command::kRegText:
           registry.LoadRegText(in.Literal(in.U16()), "fuzz input");
           break;
-        case Command::kDenyAccess:
-          registry.DenyAccess(in.Path());
+        case Command::kDenyAccess: {
+          const std::string path = in.Path();
+          if (applyScanFailure()) registry.DenyAccess(path);
           break;
+        }
         case Command::kFailQuery: {
           const std::string path = in.Path();
-          registry.FailQuery(path, in.Status());
+          const RegStatus status = in.Status();
+          if (applyScanFailure()) registry.FailQuery(path, status);
           break;
         }
         case Command::kFailSubkeyEnum: {
           const std::string path = in.Path();
           const std::uint16_t index = in.U16();
-          registry.FailSubkeyEnum(path, index, in.Status());
+          const RegStatus status = in.Status();
+          if (applyScanFailure()) registry.FailSubkeyEnum(path, index, status);
           break;
         }
         case Command::kFailValueEnum: {
           const std::string path = in.Path();
           const std::uint16_t index = in.U16();
-          registry.FailValueEnum(path, index, in.Status());
+          const RegStatus status = in.Status();
+          if (applyScanFailure()) registry.FailValueEnum(path, index, status);
           break;
         }
         case Command::kFailWrite: {

@@ -100,11 +100,20 @@ struct Plan {
   std::optional<TargetMode> target = TargetMode::kSecureAccess;
   bool versionQueryFails = false;
   std::optional<std::uint32_t> failingAllocation;  // counted from the start of the first scan
+  // The input named a refused open, query or enumeration (kDenyAccess, kFailQuery,
+  // kFailSubkeyEnum, kFailValueEnum), whether or not it was applied.
+  bool scanFailuresNamed = false;
 };
 
+// Whether Build applies the commands that make the scan's registry calls fail.
+enum class ScanFailures { kApplied, kLeftOut };
+
 // Applies every command of `input` to `registry` and returns the plan. Never throws for a
-// malformed input (the registry's own std::bad_alloc aside).
-Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry);
+// malformed input (the registry's own std::bad_alloc aside). With ScanFailures::kLeftOut the
+// same tree is built without the failures of the scan's calls (failed writes stay), so that a
+// second registry built from the input shows what the scan would find with nothing failing.
+Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry,
+           ScanFailures scanFailures = ScanFailures::kApplied);
 
 // Writes inputs, for the seed generator. Each function appends one command.
 class Writer {

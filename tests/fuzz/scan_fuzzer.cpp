@@ -5,6 +5,9 @@
 // - the two lists of the inventory of one length, modemFound and normalMode agreeing with them;
 // - every recorded prefix "D" or "A", every recorded path beginning with one of the three
 //   roots, and the key at every recorded path really holding TONE, PULSE and that prefix;
+// - a scan that nothing disturbed recording exactly what an oracle of its own predicts (see
+//   Oracle), and a scan that an injected failure, an allocation failure or a refused open cut
+//   short recording only records the oracle predicts, in the same order;
 // - a scan that nothing disturbed recording exactly what the other one did, and a scan that an
 //   allocation failure or a refused open cut short recording only records the other one made,
 //   in the same order;
@@ -13,8 +16,8 @@
 // A failed check prints what failed and aborts, which libFuzzer reports as a crash and saves
 // the input.
 //
-// This file replaces the global allocation functions: they count allocations from the start
-// of the first scan and throw std::bad_alloc at the one the input chose.
+// The program links the tests' failing allocator (tests/support/failing_allocator.h), armed at
+// the start of the first scan to fail the allocation the input chose.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -31,43 +34,12 @@
 #include "platform/memory_registry.h"
 #include "switching/dial_prefix_switch.h"
 #include "tests/fuzz/fuzz_input.h"
-
-// ---- Allocation failure at a chosen point. Counted on the fuzzing thread only.
-
-namespace {
-thread_local long t_allocationsUntilFailure = -1;  // -1: never fail
-thread_local long t_failuresThrown = 0;
-
-void* Allocate(std::size_t size) noexcept {
-  if (t_allocationsUntilFailure >= 0) {
-    if (t_allocationsUntilFailure == 0) {
-      t_allocationsUntilFailure = -1;
-      ++t_failuresThrown;
-      return nullptr;
-    }
-    --t_allocationsUntilFailure;
-  }
-  return std::malloc(size == 0 ? 1 : size);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "tests/support/failing_allocator.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace {
 
-// A registry that refuses every open once an input's opens have named kPathBudget bytes of
+// The scan's registry refuses every open once an input's opens have named kPathBudget bytes of
 // path in all, or it has made kCallBudget calls. An open costs the in-memory registry time in
 // proportion to its path, and links that lead back to an ancestor make the walk revisit the
 // same keys under ever longer paths down to its depth limit; with two such links below one key
@@ -77,33 +49,22 @@ namespace {
 constexpr std::uint64_t kPathBudget = 1u << 20;
 constexpr std::uint64_t kCallBudget = 100'000;
 
-class BudgetedRegistry final : public RegistryOperations {
+// Refuses every open through `registry` once the opens have named kPathBudget bytes of path in
+// all, or the registry has passed on kCallBudget calls.
+class OpenBudget {
  public:
-  explicit BudgetedRegistry(MemoryRegistry& inner) : inner_(inner) {}
-
-  RegStatus OpenKey(const char* path, RegKeyHandle* key) override {
-    if (pathBytes_ >= kPathBudget || inner_.CallCounts().Total() >= kCallBudget) {
-      refused = exhausted = true;
-      return regstatus::kOutOfMemory;
-    }
-    pathBytes_ += std::strlen(path) + 1;
-    return inner_.OpenKey(path, key);
+  explicit OpenBudget(ForwardingRegistry& registry) {
+    registry.FailCallsWith(
+        [this, &registry](ForwardingRegistry::Call call, const char* path, RegKeyHandle) {
+          if (call != ForwardingRegistry::Call::kOpen) return regstatus::kSuccess;
+          if (pathBytes_ >= kPathBudget || registry.Counts().Total() >= kCallBudget) {
+            refused = exhausted = true;
+            return regstatus::kOutOfMemory;
+          }
+          pathBytes_ += std::strlen(path) + 1;
+          return regstatus::kSuccess;
+        });
   }
-  RegStatus QueryKey(RegKeyHandle key, RegKeyInfo* info) override {
-    return inner_.QueryKey(key, info);
-  }
-  RegStatus EnumSubkey(RegKeyHandle key, std::uint32_t index, char* name,
-                       std::uint32_t* nameSize) override {
-    return inner_.EnumSubkey(key, index, name, nameSize);
-  }
-  RegStatus EnumValue(RegKeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameSize,
-                      std::uint32_t* type, std::uint8_t* data, std::uint32_t* dataSize) override {
-    return inner_.EnumValue(key, index, name, nameSize, type, data, dataSize);
-  }
-  RegStatus SetStringValue(RegKeyHandle key, const char* name, const char* text) override {
-    return inner_.SetStringValue(key, name, text);
-  }
-  RegStatus CloseKey(RegKeyHandle key) override { return inner_.CloseKey(key); }
 
   // Set when an open was refused; the caller clears it between scans.
   bool refused = false;
@@ -111,7 +72,6 @@ class BudgetedRegistry final : public RegistryOperations {
   bool exhausted = false;
 
  private:
-  MemoryRegistry& inner_;
   std::uint64_t pathBytes_ = 0;
 };
 
@@ -188,7 +148,8 @@ std::string UpperAscii(std::string text) {
   return text;
 }
 
-// A name or data item as the recognition reads it: the bytes up to the first zero.
+// Data as the recognition reads it: the bytes up to the first zero. Names are taken whole: one
+// holding a zero byte ("DialPrefix\0x") is another value than the name before the zero.
 std::string AsText(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 
 // The key at `path` holds values that make it a modem settings key with `prefix`: a TONE, a
@@ -203,7 +164,7 @@ bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
                           value.type == regtype::kMultiSz;
     const std::size_t storedSize = (isString ? 2 : 1) * value.data.size();
     if (value.name.size() >= kRegBufferSize || storedSize >= kRegBufferSize) return false;
-    const std::string name = UpperAscii(AsText(value.name));
+    const std::string name = UpperAscii(value.name);
     tone = tone || name == "TONE";
     pulse = pulse || name == "PULSE";
     if (name == "DIALPREFIX" &&
@@ -213,6 +174,70 @@ bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
   }
   return tone && pulse && dialPrefix;
 }
+
+// ---- The oracle: the records a scan must make, worked out without the scanner.
+//
+// It walks a registry built from the same input with no failure of the scan's calls, through
+// the registry's own operations: every key below each root in turn, depth first, children in
+// the order the registry enumerates them and each key after all of its children; no children
+// below a key whose longest subkey name does not fit the 512-byte buffer, none past the depth
+// bound, none whose name holds a zero byte (its path would spell another key). A key with
+// values is a modem settings key when its values fit the buffers and HoldsModemValues finds
+// its prefix among "D" and "A".
+class Oracle {
+ public:
+  explicit Oracle(MemoryRegistry& registry) : registry_(registry) {}
+
+  // The records in the order a scan makes them; nullopt when the walk grew past the budget
+  // the scan itself has, so that nothing can be said.
+  std::optional<Records> Predict() {
+    for (const char* root :
+         {"SYSTEM\\CurrentControlSet", "SYSTEM\\ControlSet001", "SYSTEM\\ControlSet003"}) {
+      Visit(root, 0);
+    }
+    if (overBudget_) return std::nullopt;
+    return records_;
+  }
+
+ private:
+  void Visit(const std::string& path, int depth) {
+    pathBytes_ += path.size() + 1;
+    if (overBudget_ || pathBytes_ >= kPathBudget || ++opens_ >= kCallBudget) {
+      overBudget_ = true;
+      return;
+    }
+    RegKeyHandle key = nullptr;
+    if (registry_.OpenKey(path.c_str(), &key) != regstatus::kSuccess) return;
+    RegKeyInfo info;
+    const bool queried = registry_.QueryKey(key, &info) == regstatus::kSuccess;
+    std::vector<std::string> children;
+    if (queried && info.maxSubKeyNameLength < kRegBufferSize && depth < kMaxWalkDepth) {
+      for (std::uint32_t index = 0; index < info.subKeyCount; ++index) {
+        char name[kRegBufferSize];
+        std::uint32_t size = sizeof name;
+        if (registry_.EnumSubkey(key, index, name, &size) != regstatus::kSuccess) break;
+        const std::string child(name, size);
+        if (child.find('\0') == std::string::npos) children.push_back(child);
+      }
+    }
+    registry_.CloseKey(key);
+    if (!queried) return;
+    for (const std::string& child : children) Visit(path + "\\" + child, depth + 1);
+    if (info.valueCount == 0 || info.maxValueNameLength >= kRegBufferSize ||
+        info.maxValueDataLength >= kRegBufferSize) {
+      return;
+    }
+    for (const char* prefix : {"D", "A"}) {
+      if (HoldsModemValues(registry_, path, prefix)) records_.emplace_back(path, prefix);
+    }
+  }
+
+  MemoryRegistry& registry_;
+  Records records_;
+  std::uint64_t pathBytes_ = 0;
+  std::uint64_t opens_ = 0;
+  bool overBudget_ = false;
+};
 
 void CheckInventory(const ModemInventory& inventory, const MemoryRegistry& registry) {
   CHECK_INVARIANT(inventory.keyPaths->GetCount() == inventory.dialPrefixes->GetCount(),
@@ -258,8 +283,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ++g_inputs;
   MemoryRegistry registry;
   const fuzzinput::Plan plan = fuzzinput::Build(data, size, registry);
+  std::optional<Records> predicted;
+  {
+    MemoryRegistry unfailing;
+    fuzzinput::Build(data, size, unfailing, fuzzinput::ScanFailures::kLeftOut);
+    predicted = Oracle(unfailing).Predict();
+    CheckHandles(unfailing, "the oracle's walk");
+  }
 
-  BudgetedRegistry budgeted(registry);
+  ForwardingRegistry budgeted(registry);
+  OpenBudget budget(budgeted);
   ModemInventory inventory;
   inventory.CreateLists();
   NameBuffer nameBuffer{};
@@ -270,22 +303,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool disturbed[2] = {false, false};
   std::size_t ends[2] = {0, 0};
   if (plan.failingAllocation) {
-    t_allocationsUntilFailure = static_cast<long>(*plan.failingAllocation);
+    g_allocationsUntilFailure = static_cast<long>(*plan.failingAllocation);
   }
   for (int scan = 0; scan < 2; ++scan) {
-    const long thrownBefore = t_failuresThrown;
-    budgeted.refused = false;
+    const long thrownBefore = g_failuresThrown;
+    budget.refused = false;
     scanner.ScanModemSettings();
-    disturbed[scan] = t_failuresThrown != thrownBefore || budgeted.refused;
+    disturbed[scan] = g_failuresThrown != thrownBefore || budget.refused;
     ends[scan] = inventory.Count();
   }
 
   // The checks allocate: the count towards the failing allocation pauses while they run.
-  const long allocationsLeft = std::exchange(t_allocationsUntilFailure, -1);
+  const long allocationsLeft = std::exchange(g_allocationsUntilFailure, -1);
   CheckHandles(registry, "the scans");
   CheckInventory(inventory, registry);
   const Records first = RecordsOf(inventory, 0, ends[0]);
   const Records second = RecordsOf(inventory, ends[0], ends[1]);
+  // Each scan against the oracle: exactly its records where nothing failed; where calls or an
+  // allocation failed, some of them, in the same order, and nothing else.
+  if (predicted) {
+    const Records* scans[2] = {&first, &second};
+    for (int scan = 0; scan < 2; ++scan) {
+      const std::string detail = "scan " + std::to_string(scan + 1) + " recorded " +
+                                 std::to_string(scans[scan]->size()) + ", the oracle " +
+                                 std::to_string(predicted->size());
+      if (!disturbed[scan] && !plan.scanFailuresNamed) {
+        CHECK_INVARIANT(*scans[scan] == *predicted, detail);
+      } else {
+        CHECK_INVARIANT(IsSubsequence(*scans[scan], *predicted), detail);
+      }
+    }
+  }
   if (!disturbed[0] && !disturbed[1]) {
     CHECK_INVARIANT(first == second, std::to_string(first.size()) + " records, then " +
                                          std::to_string(second.size()));
@@ -303,7 +351,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The dialog's dispatcher catches whatever the OK handler throws; so does this.
-  t_allocationsUntilFailure = allocationsLeft;
+  g_allocationsUntilFailure = allocationsLeft;
   SwitchResult result;
   bool switchCompleted = false;
   try {
@@ -312,9 +360,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switchCompleted = true;
   } catch (const std::bad_alloc&) {
   }
-  t_allocationsUntilFailure = -1;
+  g_allocationsUntilFailure = -1;
   CheckHandles(registry, "the switch");
-  if (budgeted.exhausted) ++g_overBudget;
+  if (budget.exhausted) ++g_overBudget;
 
   // Every write went to a recorded key that held the other prefix.
   const std::vector<MemoryRegistry::Write>& writes = registry.Writes();

@@ -1,5 +1,6 @@
 // The walk of the three control-set roots and the recognition of modem settings keys.
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -126,11 +127,14 @@ TEST_F(ScanTest, SecondScanAppendsEveryRecordAgain) {
   PlantModem(kCcs + "\\M", "A");
   PlantModem(kCs3 + "\\M", "D");
   Scan();
-  const std::vector<Record> once = Records();
+  const std::vector<Record> once = {{kCcs + "\\M", "A"}, {kCs3 + "\\M", "D"}};
+  EXPECT_EQ(Records(), once);
   Scan();
-  std::vector<Record> twice = once;
-  twice.insert(twice.end(), once.begin(), once.end());
-  EXPECT_EQ(Records(), twice);
+  EXPECT_EQ(
+      Records(),
+      (std::vector<Record>{
+          {kCcs + "\\M", "A"}, {kCs3 + "\\M", "D"}, {kCcs + "\\M", "A"}, {kCs3 + "\\M", "D"}}));
+  EXPECT_TRUE(inventory.normalMode);  // the last record found is "D"
 }
 
 TEST_F(ScanTest, ModemOnlyInControlSet002IsNeverFound) {
@@ -247,14 +251,30 @@ TEST_F(ScanTest, FailedSubkeyEnumerationStopsAtThatIndexAndStillInspectsTheKey) 
 }
 
 TEST_F(ScanTest, FailedValueEnumerationKeepsWhatWasSeenBeforeIt) {
-  // Values enumerate sorted: DIALPREFIX, PULSE, TONE.
-  PlantModem(kCs1 + "\\FailsAtTone", "D");
-  registry.FailValueEnum(kCs1 + "\\FailsAtTone", 2);
-  PlantModem(kCs1 + "\\FailsAfterAll", "A");
-  registry.SetDword(kCs1 + "\\FailsAfterAll", "Zulu", 1);
-  registry.FailValueEnum(kCs1 + "\\FailsAfterAll", 3);
+  // Values enumerate sorted: DIALPREFIX, (Extra,) PULSE, TONE, (Zulu). A failed enumeration
+  // ends the key's inspection: what came before it counts, nothing after it is read.
+  struct Case {
+    const char* key;
+    const char* extra;  // another value of the key, or nullptr
+    std::uint32_t failingIndex;
+    bool recorded;
+  };
+  const Case cases[] = {
+      {"FailsAtTone", nullptr, 2, false},
+      {"FailsBeforePulseAndTone", "Extra", 1, false},  // both would still follow
+      {"FailsAtTheFirstValue", "Extra", 0, false},
+      {"FailsAfterAll", "Zulu", 3, true},
+  };
+  std::vector<Record> expected;
+  for (const Case& c : cases) {
+    const std::string path = kCs1 + "\\" + c.key;
+    PlantModem(path, "A");
+    if (c.extra != nullptr) registry.SetDword(path, c.extra, 1);
+    registry.FailValueEnum(path, c.failingIndex);
+    if (c.recorded) expected.emplace_back(path, "A");
+  }
   Scan();
-  EXPECT_EQ(Records(), (std::vector<Record>{{kCs1 + "\\FailsAfterAll", "A"}}));
+  EXPECT_EQ(Records(), expected);
 }
 
 TEST_F(ScanTest, KeyRemovedBetweenWalkAndInspectionIsPassedOver) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scan_fixture.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace {
 
@@ -24,39 +25,33 @@ enum class Op { kQuery, kEnumSubkey, kEnumValue };
 // operation on a key opened by one path. An operation of the registry never throws; the scan's
 // own string handling does, while the key is open, and this puts such an exception at an exact
 // point of the walk.
-class ThrowingRegistry final : public RegistryOperations {
+class ThrowingRegistry final : public ForwardingRegistry {
  public:
   ThrowingRegistry(MemoryRegistry& inner, Op op, std::string path, int call,
                    std::function<void()> thrower)
-      : inner_(inner), op_(op), path_(std::move(path)), call_(call), thrower_(std::move(thrower)) {}
+      : ForwardingRegistry(inner),
+        op_(op),
+        path_(std::move(path)),
+        call_(call),
+        thrower_(std::move(thrower)) {
+    FailCallsWith([this](Call made, const char*, RegKeyHandle key) {
+      if (made == Call::kQuery) MaybeThrow(Op::kQuery, key);
+      if (made == Call::kEnumSubkey) MaybeThrow(Op::kEnumSubkey, key);
+      if (made == Call::kEnumValue) MaybeThrow(Op::kEnumValue, key);
+      return regstatus::kSuccess;
+    });
+  }
 
   [[nodiscard]] int Thrown() const { return thrown_; }
 
   RegStatus OpenKey(const char* path, RegKeyHandle* key) override {
-    const RegStatus status = inner_.OpenKey(path, key);
+    const RegStatus status = ForwardingRegistry::OpenKey(path, key);
     if (status == regstatus::kSuccess) paths_[*key] = path;
     return status;
   }
-  RegStatus QueryKey(RegKeyHandle key, RegKeyInfo* info) override {
-    MaybeThrow(Op::kQuery, key);
-    return inner_.QueryKey(key, info);
-  }
-  RegStatus EnumSubkey(RegKeyHandle key, std::uint32_t index, char* name,
-                       std::uint32_t* nameSize) override {
-    MaybeThrow(Op::kEnumSubkey, key);
-    return inner_.EnumSubkey(key, index, name, nameSize);
-  }
-  RegStatus EnumValue(RegKeyHandle key, std::uint32_t index, char* name, std::uint32_t* nameSize,
-                      std::uint32_t* type, std::uint8_t* data, std::uint32_t* dataSize) override {
-    MaybeThrow(Op::kEnumValue, key);
-    return inner_.EnumValue(key, index, name, nameSize, type, data, dataSize);
-  }
-  RegStatus SetStringValue(RegKeyHandle key, const char* name, const char* text) override {
-    return inner_.SetStringValue(key, name, text);
-  }
   RegStatus CloseKey(RegKeyHandle key) override {
     paths_.erase(key);
-    return inner_.CloseKey(key);
+    return ForwardingRegistry::CloseKey(key);
   }
 
  private:
@@ -66,7 +61,6 @@ class ThrowingRegistry final : public RegistryOperations {
     thrower_();
   }
 
-  MemoryRegistry& inner_;
   const Op op_;
   const std::string path_;
   const int call_;

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "scan_fixture.h"
-#include "tests/host/support/failing_allocator.h"
+#include "tests/support/failing_allocator.h"
 
 namespace {
 
@@ -47,11 +47,11 @@ TEST_F(ScanResilienceTest, AllocationFailureAtEveryPointLeavesAConsistentInvento
     ModemInventory partial;
     partial.CreateLists();
     ModemScanner scanner(registry, partial, nameBuffer);
-    const long thrownBefore = g_failuresThrown.load();
+    const long thrownBefore = g_failuresThrown;
     g_allocationsUntilFailure = point;
     scanner.ScanModemSettings();
     g_allocationsUntilFailure = -1;
-    const bool failed = g_failuresThrown.load() != thrownBefore;
+    const bool failed = g_failuresThrown != thrownBefore;
 
     ASSERT_EQ(registry.OpenHandleCount(), 0u) << "failure point " << point;
     ASSERT_EQ(partial.keyPaths->GetCount(), partial.dialPrefixes->GetCount());
@@ -102,11 +102,11 @@ TEST_F(ScanResilienceTest, FailedCopyOfARootPathGoesOnWithTheNextRoot) {
   PlantModem(kCcs + "\\M", "D");
   PlantModem(kCs1 + "\\M", "A");
   PlantModem("SYSTEM\\ControlSet003\\M", "D");
-  const long thrownBefore = g_failuresThrown.load();
+  const long thrownBefore = g_failuresThrown;
   g_allocationsUntilFailure = 0;
   Scan();
   g_allocationsUntilFailure = -1;
-  EXPECT_EQ(g_failuresThrown.load(), thrownBefore + 1);
+  EXPECT_EQ(g_failuresThrown, thrownBefore + 1);
   EXPECT_EQ(Records(),
             (std::vector<Record>{{kCs1 + "\\M", "A"}, {"SYSTEM\\ControlSet003\\M", "D"}}));
 }

@@ -2,29 +2,26 @@
 // result, exceptions in handlers, F1 help, the status bar and the process entry.
 //
 // Dialogs come from a template built in memory. A modal run blocks the test, so each test
-// scripts its dialog from OnInitDialog by posting messages; a watchdog thread cancels every
-// dialog of the test thread if a script gets stuck, and the test then fails.
+// scripts its dialog from OnInitDialog by posting messages; a guard (a ModalScript without
+// steps) cancels every dialog of the test thread if a script gets stuck, and the test then
+// fails.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "framework/dialog.h"
 #include "framework/status_bar_ctrl.h"
 #include "framework/win_app.h"
+#include "modal_script.h"
 
 namespace {
 
@@ -82,49 +79,6 @@ class TestTemplate {
   }
 
   std::vector<WORD> m_words;
-};
-
-// Cancels every window of the test thread once `timeout` has passed, repeatedly, until it is
-// destroyed; Fired() then tells the test it got stuck.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::milliseconds timeout = std::chrono::seconds(10))
-      : m_threadId(::GetCurrentThreadId()), m_thread([this, timeout] { Run(timeout); }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_stop = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
-  }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-
-  [[nodiscard]] bool Fired() const { return m_fired; }
-
- private:
-  void Run(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_wake.wait_for(lock, timeout, [this] { return m_stop; })) return;
-    m_fired = true;
-    while (!m_wake.wait_for(lock, std::chrono::milliseconds(200), [this] { return m_stop; })) {
-      ::EnumThreadWindows(
-          m_threadId,
-          [](HWND hWnd, LPARAM) -> BOOL {
-            ::PostMessageA(hWnd, WM_COMMAND, IDCANCEL, 0);
-            return TRUE;
-          },
-          0);
-    }
-  }
-
-  DWORD m_threadId;
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  bool m_stop = false;
-  std::atomic<bool> m_fired{false};
-  std::thread m_thread;
 };
 
 class TestApp : public CWinApp {
@@ -269,11 +223,11 @@ END_MESSAGE_MAP()
 
 class FrameworkTest : public testing::Test {
  protected:
-  void TearDown() override { EXPECT_FALSE(watchdog.Fired()) << "a dialog script got stuck"; }
+  void TearDown() override { EXPECT_EQ(guard.Failure(), "") << "a dialog script got stuck"; }
 
   TestApp app;
   TestTemplate dialogTemplate;
-  Watchdog watchdog;
+  ModalScript guard;
 };
 
 TEST_F(FrameworkTest, CreateReachesTheObjectBeforeAnyControlExists) {
@@ -653,7 +607,7 @@ class ProcessEntry : public testing::TestWithParam<EntryCase> {};
 
 TEST_P(ProcessEntry, ReturnsTheFrameworksExitCode) {
   const EntryCase& c = GetParam();
-  Watchdog watchdog;
+  ModalScript guard;
   EntryApp app(c.startUp);
   ASSERT_EQ(AfxGetApp(), &app);
 
@@ -662,7 +616,7 @@ TEST_P(ProcessEntry, ReturnsTheFrameworksExitCode) {
   if (c.startUp == StartUp::kRunDialogAndDecline) {
     EXPECT_EQ(app.dialogResult, IDCANCEL);
   }
-  EXPECT_FALSE(watchdog.Fired());
+  EXPECT_EQ(guard.Failure(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

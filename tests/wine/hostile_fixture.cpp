@@ -7,38 +7,9 @@
 #include <sstream>
 #include <utility>
 
+#include "owned_key.h"
+
 namespace {
-
-// Owns one registry key.
-class Key {
- public:
-  Key() = default;
-  ~Key() { Reset(); }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  Key(Key&& other) noexcept : m_key(std::exchange(other.m_key, nullptr)) {}
-  Key& operator=(Key&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      m_key = std::exchange(other.m_key, nullptr);
-    }
-    return *this;
-  }
-
-  [[nodiscard]] HKEY Get() const { return m_key; }
-  // The out-parameter for an open or create; frees any key held before.
-  HKEY* Put() {
-    Reset();
-    return &m_key;
-  }
-  HKEY Release() { return std::exchange(m_key, nullptr); }
-  void Reset() {
-    if (m_key != nullptr) ::RegCloseKey(std::exchange(m_key, nullptr));
-  }
-
- private:
-  HKEY m_key = nullptr;
-};
 
 std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;
@@ -60,14 +31,14 @@ std::string Failure(const char* call, const std::string& path, LSTATUS status) {
 // Opens `path` in one call where the ANSI open takes it whole, otherwise one component at a
 // time, each relative to the one before, so that no call sees more than one key name. Links on
 // the way are followed, as any open follows them.
-LSTATUS Open(const std::string& path, REGSAM access, Key& out) {
+LSTATUS Open(const std::string& path, REGSAM access, OwnedKey& out) {
   if (path.size() <= kAnsiPathLimit) {
     return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, out.Put());
   }
-  Key held;
+  OwnedKey held;
   HKEY current = HKEY_LOCAL_MACHINE;
   for (const std::string& part : Components(path)) {
-    Key next;
+    OwnedKey next;
     const LSTATUS status = ::RegOpenKeyExA(current, part.c_str(), 0, access, next.Put());
     if (status != ERROR_SUCCESS) return status;
     held = std::move(next);
@@ -110,16 +81,16 @@ ScratchTree::~ScratchTree() {
 }
 
 std::string ScratchTree::CreateKey(const std::string& path) {
-  Key key;
+  OwnedKey key;
   return CreateAndOpen(path, key.Put());
 }
 
 std::string ScratchTree::CreateAndOpen(const std::string& path, HKEY* opened) {
-  Key key;
+  OwnedKey key;
   if (Open(path, KEY_ALL_ACCESS, key) != ERROR_SUCCESS) {
     // The missing ancestors first, each created relative to its parent.
     const auto [parentPath, name] = SplitLast(path);
-    Key parent;
+    OwnedKey parent;
     if (std::string failure = CreateAndOpen(parentPath, parent.Put()); !failure.empty()) {
       return failure;
     }
@@ -135,7 +106,7 @@ std::string ScratchTree::CreateAndOpen(const std::string& path, HKEY* opened) {
 
 std::string ScratchTree::SetValue(const std::string& path, const std::string& name, DWORD type,
                                   const std::vector<BYTE>& data) {
-  Key key;
+  OwnedKey key;
   std::string failure = CreateAndOpen(path, key.Put());
   if (!failure.empty()) return failure;
   std::vector<BYTE> guarded(data);
@@ -151,7 +122,7 @@ std::string ScratchTree::SetValueNative(const std::string& path, const std::stri
   const auto ntSetValueKey = reinterpret_cast<NtSetValueKeyFunction>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
   if (ntSetValueKey == nullptr) return "ntdll has no NtSetValueKey";
-  Key key;
+  OwnedKey key;
   std::string failure = CreateAndOpen(path, key.Put());
   if (!failure.empty()) return failure;
   std::wstring name = Widen(asciiName);
@@ -166,12 +137,12 @@ std::string ScratchTree::SetValueNative(const std::string& path, const std::stri
 
 std::string ScratchTree::CreateLink(const std::string& path, const std::string& targetPath) {
   const auto [parentPath, name] = SplitLast(path);
-  Key parent;
+  OwnedKey parent;
   if (std::string failure = CreateAndOpen(parentPath, parent.Put()); !failure.empty()) {
     return failure;
   }
 
-  Key link;
+  OwnedKey link;
   DWORD disposition = 0;
   LSTATUS status =
       ::RegCreateKeyExA(parent.Get(), name.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
@@ -189,7 +160,7 @@ std::string ScratchTree::CreateLink(const std::string& path, const std::string& 
 }
 
 std::optional<std::vector<NamedValue>> ScratchTree::Values(const std::string& path) const {
-  Key key;
+  OwnedKey key;
   if (Open(path, KEY_QUERY_VALUE, key) != ERROR_SUCCESS) return std::nullopt;
   DWORD maxName = 0, maxData = 0;
   if (::RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -215,7 +186,7 @@ std::optional<std::vector<NamedValue>> ScratchTree::Values(const std::string& pa
 
 std::optional<RegistryValue> ScratchTree::Value(const std::string& path,
                                                 const std::string& name) const {
-  Key key;
+  OwnedKey key;
   if (Open(path, KEY_QUERY_VALUE, key) != ERROR_SUCCESS) return std::nullopt;
   DWORD type = REG_NONE, size = 0;
   if (::RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) !=
@@ -232,7 +203,7 @@ std::optional<RegistryValue> ScratchTree::Value(const std::string& path,
 }
 
 bool ScratchTree::Exists(const std::string& path) const {
-  Key key;
+  OwnedKey key;
   return Open(path, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
@@ -240,7 +211,7 @@ std::string ScratchTree::Remove() {
   std::string failures;
   for (auto it = m_created.rbegin(); it != m_created.rend(); ++it) {
     const auto [parentPath, name] = SplitLast(it->path);
-    Key parent;
+    OwnedKey parent;
     LSTATUS status = Open(parentPath, KEY_ALL_ACCESS, parent);
     if (status == ERROR_FILE_NOT_FOUND) continue;  // gone with its parent already
     if (status != ERROR_SUCCESS) {
@@ -248,7 +219,7 @@ std::string ScratchTree::Remove() {
       continue;
     }
     if (it->link) {
-      Key link;
+      OwnedKey link;
       status = ::RegOpenKeyExA(parent.Get(), name.c_str(), REG_OPTION_OPEN_LINK,
                                DELETE | KEY_QUERY_VALUE, link.Put());
       if (status == ERROR_SUCCESS) status = DeleteOpenKey(link.Get());

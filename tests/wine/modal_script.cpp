@@ -39,13 +39,20 @@ ModalScript::ModalScript(std::function<HWND()> dialog, int timeLimitMs)
   g_scripts[m_timer] = this;
 }
 
+ModalScript::ModalScript(int timeLimitMs) : ModalScript([] { return HWND{}; }, timeLimitMs) {}
+
 ModalScript::~ModalScript() {
   ::KillTimer(nullptr, m_timer);
   g_scripts.erase(m_timer);
 }
 
 ModalScript& ModalScript::Then(std::string name, Step step) {
-  m_steps.emplace_back(std::move(name), std::move(step));
+  m_steps.push_back({std::move(name), std::move(step), false});
+  return *this;
+}
+
+ModalScript& ModalScript::ThenIfStillOpen(std::string name, Step step) {
+  m_steps.push_back({std::move(name), std::move(step), true});
   return *this;
 }
 
@@ -58,20 +65,30 @@ void ModalScript::Tick() {
   if (m_inTick) return;  // a step's own modal loop; the step is still running
   m_inTick = true;
   HWND dialog = m_dialog();
-  if (--m_ticksLeft < 0 && !m_cancelled) {
-    m_cancelled = true;
-    if (m_failure.empty()) {
-      m_failure = m_next < m_steps.size() ? "stuck at step '" + m_steps[m_next].first + "'"
+  if (m_cancelled || --m_ticksLeft < 0) {
+    // Past the limit: every dialog of the thread is cancelled, on every tick, until the run
+    // has ended (a cancelled message box may uncover another dialog).
+    if (!m_cancelled) {
+      m_cancelled = true;
+      m_failure = m_next < m_steps.size() ? "stuck at step '" + m_steps[m_next].name + "'"
                                           : "the dialog did not end";
     }
     ::EnumThreadWindows(::GetCurrentThreadId(), &CancelDialog, 0);
   } else if (dialog != nullptr && ::IsWindowVisible(dialog) && m_next < m_steps.size()) {
-    if (m_steps[m_next].second(dialog)) ++m_next;
+    if (m_steps[m_next].step(dialog)) ++m_next;
   } else if (dialog != nullptr && m_next == m_steps.size()) {
     ++m_next;
     ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   }
   m_inTick = false;
+}
+
+std::string ModalScript::Failure() const {
+  if (!m_failure.empty()) return m_failure;
+  if (m_next < m_steps.size() && !m_steps[m_next].mayGoUnrun) {
+    return "step '" + m_steps[m_next].name + "' never ran: the dialog ended or never showed";
+  }
+  return "";
 }
 
 HWND FindOwnedDialog(HWND owner) {

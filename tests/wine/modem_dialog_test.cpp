@@ -18,6 +18,12 @@ namespace {
 const std::string kCcs = "SYSTEM\\CurrentControlSet";
 const std::string kCs1 = "SYSTEM\\ControlSet001";
 
+// The status texts the dialog must show, as the user reads them.
+const std::string kShowsNormal = "Modem is currently configured for normal operation";
+const std::string kShowsSecure =
+    "Modem is currently configured for secure access of Orvexa Lite, OX20 and OX35";
+const std::string kShowsNone = "Could not find a valid modem configuration in the Registry.";
+
 std::optional<PlatformVersion> NoVersion() { return std::nullopt; }
 std::optional<PlatformVersion> NtVersion() { return PlatformVersion{kPlatformWin32Nt, 10, 0}; }
 
@@ -87,21 +93,21 @@ TEST_F(ModemDialogTest, StatusAndPreselectionFollowTheLastKeyFound) {
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, std::string>> modems;
-    const char* status;
+    std::string status;
     UINT secure, normal;
   };
   const std::vector<Case> cases = {
       {"all normal",
        {{kCs1 + "\\M1", "D"}, {kCs1 + "\\M2", "d"}},
-       kStatusNormal,
+       kShowsNormal,
        BST_CHECKED,
        BST_UNCHECKED},
       {"last secure",
        {{kCs1 + "\\M1", "D"}, {kCs1 + "\\M2", "A"}},
-       kStatusSecure,
+       kShowsSecure,
        BST_UNCHECKED,
        BST_CHECKED},
-      {"none", {}, kStatusNotFound, BST_UNCHECKED, BST_UNCHECKED},
+      {"none", {}, kShowsNone, BST_UNCHECKED, BST_UNCHECKED},
   };
   for (const Case& c : cases) {
     MemoryRegistry caseRegistry;
@@ -191,7 +197,7 @@ TEST_F(ModemDialogTest, HidingAndShowingAgainScansAgainAndAppends) {
   Run(dialog, script);
   EXPECT_EQ(afterShow, 1u);
   EXPECT_EQ(afterHideAndShow, 3u);
-  EXPECT_EQ(shown.status, kStatusSecure);
+  EXPECT_EQ(shown.status, kShowsSecure);
   EXPECT_EQ(shown.normal, static_cast<UINT>(BST_CHECKED));
 }
 
@@ -204,7 +210,8 @@ TEST_F(ModemDialogTest, CancelWritesNothingAndSaysNothing) {
     ::PostMessageA(::GetDlgItem(hDlg, IDCANCEL), BM_CLICK, 0, 0);
     return true;
   });
-  script.Then("no message", [&](HWND hDlg) {
+  // Runs only if the dialog is still open after the click, as it would be behind a message.
+  script.ThenIfStillOpen("no message", [&](HWND hDlg) {
     messageSeen = FindOwnedDialog(hDlg) != nullptr;
     return true;
   });
@@ -279,7 +286,7 @@ TEST_F(ModemDialogTest, RadioClicksOnlyMoveTheCheckMark) {
   Run(dialog, script);
   EXPECT_EQ(shown.secure, static_cast<UINT>(BST_UNCHECKED));
   EXPECT_EQ(shown.normal, static_cast<UINT>(BST_CHECKED));
-  EXPECT_EQ(shown.status, kStatusNormal);
+  EXPECT_EQ(shown.status, kShowsNormal);
   EXPECT_EQ(dialog.Inventory().Count(), 0u);  // lists gone with the window
   EXPECT_EQ(registry.CallCounts().setValue, 0u);
 }

@@ -11,31 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "owned_key.h"
 #include "platform/win32_registry.h"
 #include "tests/common/registry_behaviour.h"
 
 namespace {
-
-// Owns one HKEY.
-class OwnedKey {
- public:
-  OwnedKey() = default;
-  explicit OwnedKey(HKEY key) : key_(key) {}
-  OwnedKey(const OwnedKey&) = delete;
-  OwnedKey& operator=(const OwnedKey&) = delete;
-  OwnedKey(OwnedKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-  OwnedKey& operator=(OwnedKey&& other) noexcept {
-    std::swap(key_, other.key_);
-    return *this;
-  }
-  ~OwnedKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  [[nodiscard]] HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;

@@ -1,7 +1,7 @@
 // Pictures of the real tool's two windows on the virtual desktop, saved for a person to look at:
 // <build>/screenshots/main_dialog.png (the demo registry's modem, in normal operation) and
 // about_box.png. Each file must read back as a valid PNG of exactly its window's rectangle, with
-// a caption and text drawn on it.
+// a caption, and each control's text drawn where that control shows it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -142,10 +142,48 @@ bool HoldsColour(const Picture& picture, RECT area, const std::set<std::uint32_t
   return false;
 }
 
+// A control of the window that shows a text: found by its id, or (id -1, a static without an
+// id of its own) by its text.
+struct TextControl {
+  int id;
+  const char* text;
+};
+
+// Where the text of `control` is drawn, in the picture's coordinates (the picture holds the
+// rectangle of `window`): a radio button's text right of its dot, a push button's inside its
+// frame, a static's and the status line's inside their rectangles. Empty if not found.
+RECT TextArea(HWND window, const TextControl& wanted) {
+  HWND control = nullptr;
+  for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr && control == nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (LOWORD(::GetDlgCtrlID(child)) == LOWORD(wanted.id) &&
+        (wanted.id != -1 || TextOf(child) == wanted.text)) {
+      control = child;
+    }
+  }
+  RECT area{};
+  RECT windowRect{};
+  if (control == nullptr || !::GetWindowRect(control, &area) ||
+      !::GetWindowRect(window, &windowRect)) {
+    return RECT{};
+  }
+  ::OffsetRect(&area, -windowRect.left, -windowRect.top);
+  char className[32] = {};
+  ::GetClassNameA(control, className, sizeof className);
+  const auto style = static_cast<DWORD>(::GetWindowLongPtrA(control, GWL_STYLE));
+  if (_stricmp(className, "Button") == 0 && (style & BS_TYPEMASK) == BS_AUTORADIOBUTTON) {
+    area.left += ::GetSystemMetrics(SM_CXMENUCHECK) + 2;  // past the dot and its circle
+  } else if (_stricmp(className, "Static") != 0) {
+    ::InflateRect(&area, -4, -4);  // inside a button's frame or the status line's border
+  }
+  return area;
+}
+
 // Captures `window`, writes it to `path` and checks what was written: a PNG of the window's
 // size holding exactly the captured pixels, not blank, with a caption above the client area
-// (which only a virtual desktop draws here) and text inside it.
-void SaveAndCheck(HWND window, const std::string& path) {
+// (which only a virtual desktop draws here) and text drawn where each of `texts` must show:
+// the text colour anywhere else (a radio button's dot, an icon, a frame) proves no text.
+void SaveAndCheck(HWND window, const std::string& path, const std::vector<TextControl>& texts) {
   const Picture captured = CaptureSettledWindow(window);
   ASSERT_FALSE(captured.Empty()) << "the window's picture did not settle";
   ASSERT_EQ(WritePng(path, captured), "");
@@ -175,8 +213,12 @@ void SaveAndCheck(HWND window, const std::string& path) {
       {SystemColour(COLOR_ACTIVECAPTION), SystemColour(COLOR_GRADIENTACTIVECAPTION),
        SystemColour(COLOR_INACTIVECAPTION), SystemColour(COLOR_GRADIENTINACTIVECAPTION)}))
       << "no caption drawn above the client area";
-  EXPECT_TRUE(HoldsColour(saved, client, {SystemColour(COLOR_BTNTEXT)}))
-      << "no text drawn in the client area";
+  for (const TextControl& text : texts) {
+    const RECT area = TextArea(window, text);
+    ASSERT_FALSE(::IsRectEmpty(&area)) << "no control for '" << text.text << "'";
+    EXPECT_TRUE(HoldsColour(saved, area, {SystemColour(COLOR_BTNTEXT)}))
+        << "'" << text.text << "' is not drawn";
+  }
 }
 
 // ---- The tool's icons as the windows show them. The icon's green and red front lights are
@@ -246,13 +288,19 @@ TEST_F(ScreenshotTest, SavesTheMainDialogAndTheAboutBoxAsPngs) {
   EXPECT_EQ(tool.StatusText(), kStatusNormal);
   EXPECT_EQ(tool.CheckState(kRadioSecure), static_cast<UINT>(BST_CHECKED));
 
-  SaveAndCheck(tool.Dialog(), ScreenshotPath("main_dialog.png"));
+  SaveAndCheck(tool.Dialog(), ScreenshotPath("main_dialog.png"),
+               {{IDOK, "OK"},
+                {IDCANCEL, "Cancel"},
+                {kRadioSecure, "Configure Modem for Secure Access of Orvexa Lite or Orvexa 35"},
+                {kRadioNormal, "Configure Modem for Normal Operation"},
+                {101, "the status line"}});
 
   tool.PostSysCommand(0x10);
   const HWND about = tool.WaitForOwnedBox(3000);
   ASSERT_NE(about, nullptr) << "no About box owned by the dialog";
   EXPECT_EQ(TextOf(about), "About Quillon");
-  SaveAndCheck(about, ScreenshotPath("about_box.png"));
+  SaveAndCheck(about, ScreenshotPath("about_box.png"),
+               {{IDOK, "OK"}, {-1, "Quillon Version 1.0"}, {-1, "Copyright (C) 2026 Brackwell"}});
 
   ASSERT_TRUE(tool.PressOk(about));
   tool.PostClick(IDCANCEL);

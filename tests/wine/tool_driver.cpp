@@ -9,6 +9,7 @@
 #include <sstream>
 #include <utility>
 
+#include "owned_key.h"
 #include "platform/memory_registry.h"
 #include "platform/registry.h"
 
@@ -56,26 +57,6 @@ class OwnedHandle {
 
  private:
   HANDLE m_handle;
-};
-
-// Owns one registry key.
-class OwnedKey {
- public:
-  OwnedKey() = default;
-  ~OwnedKey() {
-    if (m_key != nullptr) ::RegCloseKey(m_key);
-  }
-  OwnedKey(const OwnedKey&) = delete;
-  OwnedKey& operator=(const OwnedKey&) = delete;
-  [[nodiscard]] HKEY Get() const { return m_key; }
-  // The out-parameter for an open or create; frees any key held before.
-  HKEY* Put() {
-    if (m_key != nullptr) ::RegCloseKey(std::exchange(m_key, nullptr));
-    return &m_key;
-  }
-
- private:
-  HKEY m_key = nullptr;
 };
 
 // Memory allocated in another process, freed with it.

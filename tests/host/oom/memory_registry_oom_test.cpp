@@ -2,14 +2,17 @@
 // returns kOutOfMemory, throws nothing and changes nothing, at every allocation it makes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <string>
 
 #include "platform/memory_registry.h"
-#include "tests/host/support/failing_allocator.h"
+#include "tests/support/failing_allocator.h"
 
 namespace {
 
@@ -92,9 +95,34 @@ TEST_F(OutOfMemory, QueryAndEnumerationsFailWholeAndWorkAfterwards) {
     registry.CreateKey(kKey + "\\Sub" + std::to_string(changes));
   };
 
+  // Outputs start as sentinels; a failed call must leave every one of them as it was.
+  constexpr std::uint32_t kUntouched = 0xA5A5A5A5u;
+  const RegKeyInfo sentinelInfo{kUntouched, kUntouched, kUntouched, kUntouched, kUntouched};
+  const auto fillBuffers = [&] {
+    std::memset(name, 0xA5, sizeof name);
+    std::memset(data, 0xA5, sizeof data);
+  };
+  const auto buffersUntouched = [&] {
+    EXPECT_EQ(std::count(name, name + sizeof name, static_cast<char>(0xA5)),
+              static_cast<std::ptrdiff_t>(sizeof name));
+    EXPECT_EQ(std::count(data, data + sizeof data, std::uint8_t{0xA5}),
+              static_cast<std::ptrdiff_t>(sizeof data));
+  };
+
   RegKeyInfo info;
   EXPECT_GE(Sweep(
-                changeKey, [&] { return registry.QueryKey(key.Get(), &info); }, [] {}),
+                [&] {
+                  changeKey();
+                  info = sentinelInfo;
+                },
+                [&] { return registry.QueryKey(key.Get(), &info); },
+                [&] {
+                  EXPECT_EQ(info.subKeyCount, kUntouched);
+                  EXPECT_EQ(info.maxSubKeyNameLength, kUntouched);
+                  EXPECT_EQ(info.valueCount, kUntouched);
+                  EXPECT_EQ(info.maxValueNameLength, kUntouched);
+                  EXPECT_EQ(info.maxValueDataLength, kUntouched);
+                }),
             2);
   EXPECT_EQ(info.valueCount, 2u);
   EXPECT_EQ(info.subKeyCount, static_cast<std::uint32_t>(changes + 1));
@@ -103,10 +131,14 @@ TEST_F(OutOfMemory, QueryAndEnumerationsFailWholeAndWorkAfterwards) {
   EXPECT_GE(Sweep(
                 [&] {
                   changeKey();
+                  fillBuffers();
                   nameSize = kRegBufferSize;
                 },
                 [&] { return registry.EnumSubkey(key.Get(), 0, name, &nameSize); },
-                [&] { EXPECT_EQ(nameSize, kRegBufferSize); }),
+                [&] {
+                  EXPECT_EQ(nameSize, kRegBufferSize);
+                  buffersUntouched();
+                }),
             2);
   EXPECT_STREQ(name, "Sub");
 
@@ -115,10 +147,17 @@ TEST_F(OutOfMemory, QueryAndEnumerationsFailWholeAndWorkAfterwards) {
       Sweep(
           [&] {
             changeKey();
+            fillBuffers();
             nameSize = dataSize = kRegBufferSize;
+            type = kUntouched;
           },
           [&] { return registry.EnumValue(key.Get(), 1, name, &nameSize, &type, data, &dataSize); },
-          [&] { EXPECT_EQ(dataSize, kRegBufferSize); }),
+          [&] {
+            EXPECT_EQ(nameSize, kRegBufferSize);
+            EXPECT_EQ(dataSize, kRegBufferSize);
+            EXPECT_EQ(type, kUntouched);
+            buffersUntouched();
+          }),
       2);
   EXPECT_STREQ(name, "DialPrefix");
   EXPECT_STREQ(reinterpret_cast<const char*>(data), "D");
