@@ -83,6 +83,7 @@ format-check:
 # so no Wine process outlives the run.
 test: deps
 	@failed=""; \
+	rm -f build/win/wine/silent-failures.log; \
 	for config in host asan win; do \
 	  echo "== Building build/$$config"; \
 	  $(MAKE) --no-print-directory build-$$config KEEP_GOING=1 \
@@ -103,6 +104,10 @@ test: deps
 	scripts/run-fuzz --runs $(FUZZ_RUNS) || failed="$$failed fuzz"; \
 	[ ! -d build/win/wine ] || for config in headless desktop installer; do \
 	  $(WINE_RUN) --config $$config --stop; done; \
+	if [ -s build/win/wine/silent-failures.log ]; then \
+	  echo "== Wine lost these test programs before their first line; each was run again:"; \
+	  cat build/win/wine/silent-failures.log; \
+	fi; \
 	if [ -n "$$failed" ]; then echo "FAILED:$$failed"; exit 1; fi; \
 	echo "All tests passed."
 
