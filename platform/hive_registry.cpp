@@ -27,7 +27,13 @@
 #include <unordered_set>
 #include <utility>
 
+#include "platform/registry_common.h"
+
 namespace {
+
+using registry_common::ClampToU32;
+using registry_common::ForEachComponent;
+using registry_common::IsStringType;
 
 constexpr char kSeparator = '\\';
 constexpr char kRootName[] = "SYSTEM";
@@ -203,10 +209,6 @@ std::uint32_t TypeNumber(const hive_type& type) {
   return number;
 }
 
-bool IsStringType(std::uint32_t type) {
-  return type == regtype::kSz || type == regtype::kExpandSz || type == regtype::kMultiSz;
-}
-
 // String data as the A calls return it: the UTF-16 text in 1252; an odd last byte is dropped.
 std::string StringDataToAnsi(const char* data, std::size_t size) {
   std::u16string wide(size / 2, u'\0');
@@ -241,27 +243,10 @@ bool ValueNameLess(std::string_view a, std::string_view b) {
   return a.size() < b.size();
 }
 
-std::uint32_t ClampToU32(std::uint64_t n) {
-  return n > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(n);
-}
-
 std::uint32_t ReadU32(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
          (static_cast<std::uint32_t>(bytes[2]) << 16) |
          (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-// Calls `visit` with each non-empty component of `path`, stopping early when it returns false.
-template <typename Visit>
-bool ForEachComponent(std::string_view path, Visit&& visit) {
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(kSeparator, start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start && !visit(path.substr(start, end - start))) return false;
-    start = end + 1;
-  }
-  return true;
 }
 
 void RequireWellFormed(std::string_view path) {
@@ -888,19 +873,13 @@ RegStatus HiveRegistry::EnumSubkey(RegKeyHandle key, std::uint32_t index, char* 
     const Impl::Listing* listing = impl_->ListingOf(handle->node);
     if (listing == nullptr) return regstatus::kGenFailure;
     if (index >= listing->children.size()) return regstatus::kNoMoreItems;
-    const std::string& found = listing->children[index].ansi;
-    if (found.size() >= *nameSize) return regstatus::kMoreData;
-    std::memcpy(name, found.data(), found.size());
-    name[found.size()] = '\0';
-    *nameSize = static_cast<std::uint32_t>(found.size());
-    return regstatus::kSuccess;
+    return registry_common::CopySubkeyName(listing->children[index].ansi, name, nameSize);
   } catch (const std::bad_alloc&) {
     return regstatus::kOutOfMemory;
   }
 }
 
-// Outputs on failure as the in-memory registry gives them (see memory_registry.cpp): data that
-// does not fit writes only *type and *dataSize; a name that does not fit gets as much as fits.
+// Outputs as registry_common::CopyValue describes; string data crosses as Windows-1252.
 RegStatus HiveRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, char* name,
                                   std::uint32_t* nameSize, std::uint32_t* type, std::uint8_t* data,
                                   std::uint32_t* dataSize) {
@@ -909,46 +888,20 @@ RegStatus HiveRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, char* n
   }
   try {
     Impl::Handle* handle = nullptr;
-    RegStatus status = impl_->Lookup(key, &handle);
+    const RegStatus status = impl_->Lookup(key, &handle);
     if (status != regstatus::kSuccess) return status;
     const Impl::Values* values = impl_->ValuesOf(handle->node);
     if (values == nullptr) return regstatus::kGenFailure;
     if (index >= values->values.size()) return regstatus::kNoMoreItems;
     const Impl::Value& value = values->values[index];
-
     hive_type storedType = hive_t_REG_NONE;
     std::size_t storedSize = 0;
     Freed<char> stored(hivex_value_value(impl_->hive, value.value, &storedType, &storedSize));
     if (stored.p == nullptr) return regstatus::kGenFailure;
-    const bool isString = IsStringType(value.type);
-    const std::string bytes =
-        isString ? StringDataToAnsi(stored.p, storedSize) : std::string(stored.p, storedSize);
-
-    if (data != nullptr && !(isString && bytes.empty())) {
-      if (bytes.size() > *dataSize) {
-        status = regstatus::kMoreData;
-      } else {
-        std::memcpy(data, bytes.data(), bytes.size());
-        if (isString && bytes.size() < *dataSize && bytes.back() != '\0') data[bytes.size()] = 0;
-      }
-    }
-    if (status == regstatus::kSuccess) {
-      const std::string& valueName = value.ansi;
-      if (valueName.size() >= *nameSize) {
-        status = regstatus::kMoreData;
-        if (*nameSize > 0) {
-          std::memcpy(name, valueName.data(), *nameSize - 1);
-          name[*nameSize - 1] = '\0';
-        }
-      } else {
-        std::memcpy(name, valueName.data(), valueName.size());
-        name[valueName.size()] = '\0';
-        *nameSize = static_cast<std::uint32_t>(valueName.size());
-      }
-    }
-    if (type != nullptr) *type = value.type;
-    if (dataSize != nullptr) *dataSize = ClampToU32(bytes.size());
-    return status;
+    const std::string bytes = IsStringType(value.type) ? StringDataToAnsi(stored.p, storedSize)
+                                                       : std::string(stored.p, storedSize);
+    return registry_common::CopyValue(value.ansi, value.type, bytes, name, nameSize, type, data,
+                                      dataSize);
   } catch (const std::bad_alloc&) {
     return regstatus::kOutOfMemory;
   }

@@ -21,14 +21,19 @@
 #include "platform/memory_registry.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "platform/registry_common.h"
+
 namespace {
+
+using registry_common::ClampToU32;
+using registry_common::ForEachComponent;
+using registry_common::IsStringType;
 
 constexpr char kSeparator = '\\';
 
@@ -60,30 +65,9 @@ struct NameLess {
   }
 };
 
-bool IsStringType(std::uint32_t type) {
-  return type == regtype::kSz || type == regtype::kExpandSz || type == regtype::kMultiSz;
-}
-
 // Bytes the real registry holds for the data: string types are kept there in UTF-16.
 std::uint64_t StoredSize(std::uint32_t type, std::size_t ansiBytes) {
   return IsStringType(type) ? 2 * static_cast<std::uint64_t>(ansiBytes) : ansiBytes;
-}
-
-std::uint32_t ClampToU32(std::uint64_t n) {
-  return n > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(n);
-}
-
-// Calls `visit` with each non-empty component of `path`, stopping early when it returns false.
-template <typename Visit>
-bool ForEachComponent(std::string_view path, Visit&& visit) {
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(kSeparator, start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start && !visit(path.substr(start, end - start))) return false;
-    start = end + 1;
-  }
-  return true;
 }
 
 // The spelling-independent form of a path for the failure tables: ASCII folded to lower case,
@@ -390,25 +374,14 @@ RegStatus MemoryRegistry::EnumSubkey(RegKeyHandle key, std::uint32_t index, char
     Impl::Node& node = *handle->node;
     Impl::EnsureSubkeyListing(node);
     if (index >= node.subkeyListing.size()) return regstatus::kNoMoreItems;
-    const std::string& found = node.subkeyListing[index]->first;
-    if (found.size() >= *nameSize) return regstatus::kMoreData;
-    std::memcpy(name, found.data(), found.size());
-    name[found.size()] = '\0';
-    *nameSize = static_cast<std::uint32_t>(found.size());
-    return regstatus::kSuccess;
+    return registry_common::CopySubkeyName(node.subkeyListing[index]->first, name, nameSize);
   } catch (const std::bad_alloc&) {
     return regstatus::kOutOfMemory;
   }
 }
 
-// Outputs on failure, as Wine gives them:
-// - past the last value, or an injected failure: nothing is written;
-// - data that does not fit (checked first): *type and *dataSize (the size needed) are written,
-//   the name and data buffers and *nameSize are not;
-// - data fits but the name does not: data, *type and *dataSize are written, and the name buffer
-//   gets as much of the name as fits with a terminator; *nameSize is not changed.
-// String data is returned as stored; when it lacks a terminator and the buffer has room for one
-// more byte, a zero is written after it. String data of zero bytes fits any buffer.
+// Past the last value, or on an injected failure, nothing is written; the other outputs are as
+// registry_common::CopyValue describes.
 RegStatus MemoryRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, char* name,
                                     std::uint32_t* nameSize, std::uint32_t* type,
                                     std::uint8_t* data, std::uint32_t* dataSize) {
@@ -426,36 +399,9 @@ RegStatus MemoryRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, char*
     Impl::Node& node = *handle->node;
     Impl::EnsureValueListing(node);
     if (index >= node.valueListing.size()) return regstatus::kNoMoreItems;
-    const std::string& valueName = node.valueListing[index]->first;
-    const Impl::ValueData& value = node.valueListing[index]->second;
-    const std::string& bytes = value.bytes;
-
-    if (data != nullptr && !(IsStringType(value.type) && bytes.empty())) {
-      if (bytes.size() > *dataSize) {
-        status = regstatus::kMoreData;
-      } else {
-        std::memcpy(data, bytes.data(), bytes.size());
-        if (IsStringType(value.type) && bytes.size() < *dataSize && bytes.back() != '\0') {
-          data[bytes.size()] = 0;
-        }
-      }
-    }
-    if (status == regstatus::kSuccess) {
-      if (valueName.size() >= *nameSize) {
-        status = regstatus::kMoreData;
-        if (*nameSize > 0) {
-          std::memcpy(name, valueName.data(), *nameSize - 1);
-          name[*nameSize - 1] = '\0';
-        }
-      } else {
-        std::memcpy(name, valueName.data(), valueName.size());
-        name[valueName.size()] = '\0';
-        *nameSize = static_cast<std::uint32_t>(valueName.size());
-      }
-    }
-    if (type != nullptr) *type = value.type;
-    if (dataSize != nullptr) *dataSize = ClampToU32(bytes.size());
-    return status;
+    const auto& [valueName, value] = *node.valueListing[index];
+    return registry_common::CopyValue(valueName, value.type, value.bytes, name, nameSize, type,
+                                      data, dataSize);
   } catch (const std::bad_alloc&) {
     return regstatus::kOutOfMemory;
   }
