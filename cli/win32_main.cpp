@@ -7,18 +7,9 @@
 
 #include "cli/modem_prefix.h"
 #include "platform/win32_registry.h"
+#include "switching/win32_version.h"
 
 namespace {
-
-std::optional<PlatformVersion> QueryVersion() {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof(info);
-#if defined(_MSC_VER)
-#pragma warning(suppress : 4996)  // the version as the platform reports it to this program
-#endif
-  if (!::GetVersionExA(&info)) return std::nullopt;
-  return PlatformVersion{info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
-}
 
 // Whether the process token is elevated (an administrator's full token); nullopt when the
 // token cannot be read.
@@ -77,7 +68,7 @@ Utf8Name AnsiToUtf8(std::string_view name) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   Win32Registry registry;
-  CliSystem system{registry, &QueryVersion, &IsElevated, &StatusText, &AnsiToUtf8, {}};
+  CliSystem system{registry, &QueryPlatformVersion, &IsElevated, &StatusText, &AnsiToUtf8, {}};
   ReportText out, err;
   const int code = RunModemPrefix(
       args, /*hiveSupported=*/false,

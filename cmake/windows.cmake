@@ -94,6 +94,11 @@ target_include_directories(win32_registry PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(win32_registry PUBLIC advapi32)
 target_compile_definitions(win32_registry PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 
+# The platform version that decides a restart after a switch, as Windows reports it.
+add_library(win32_version STATIC switching/win32_version.cpp)
+target_link_libraries(win32_version PUBLIC modem_logic)
+target_compile_definitions(win32_version PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+
 # The application framework over raw Win32 (CWinApp, CDialog, CStatusBarCtrl, CStringList).
 add_library(framework STATIC
   framework/dialog.cpp
@@ -115,7 +120,7 @@ add_library(modem_ui STATIC
   ui/about_box.cpp
 )
 target_include_directories(modem_ui PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(modem_ui PUBLIC framework modem_logic)
+target_link_libraries(modem_ui PUBLIC framework modem_logic win32_version)
 add_library(modem_resources OBJECT ui/modem_config.rc)
 target_include_directories(modem_resources PRIVATE ${CMAKE_SOURCE_DIR}/ui)
 set_source_files_properties(ui/modem_config.rc PROPERTIES OBJECT_DEPENDS
@@ -140,7 +145,8 @@ modemconfig_version_resources(modemprefix_resources
   DESCRIPTION "Brackwell modem dial prefix command line"
   EXECUTION_LEVEL asInvoker)
 add_executable(modemprefix cli/win32_main.cpp)
-target_link_libraries(modemprefix PRIVATE modemprefix_core win32_registry modemprefix_resources)
+target_link_libraries(modemprefix PRIVATE modemprefix_core win32_registry win32_version
+  modemprefix_resources)
 modemconfig_windows_program(modemprefix)
 
 # The project's version, for the release scripts (packaging/make-release).

@@ -7,9 +7,6 @@
 
 namespace {
 
-// Size of the version record handed to GetVersionExA: the classic OSVERSIONINFOA.
-static_assert(sizeof(OSVERSIONINFOA) == 148);
-
 // An icon of the executable at the given size, shared (never destroyed by the caller).
 HICON LoadSharedIcon(UINT id, int width, int height) {
   return static_cast<HICON>(::LoadImageA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(id), IMAGE_ICON,
@@ -17,16 +14,6 @@ HICON LoadSharedIcon(UINT id, int width, int height) {
 }
 
 }  // namespace
-
-std::optional<PlatformVersion> QueryPlatformVersion() {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof(info);
-#if defined(_MSC_VER)
-#pragma warning(suppress : 4996)  // the version as the platform reports it to this program
-#endif
-  if (!::GetVersionExA(&info)) return std::nullopt;
-  return PlatformVersion{info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
-}
 
 CModemConfigDlg::CModemConfigDlg(RegistryOperations& registry, VersionQuery queryVersion)
     : CDialog(IDD_MODEM_CONFIG),

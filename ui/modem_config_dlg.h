@@ -10,6 +10,7 @@
 #include "framework/framework.h"
 #include "platform/registry.h"
 #include "switching/dial_prefix_switch.h"
+#include "switching/win32_version.h"
 
 // The three status texts, one for each outcome of a scan.
 inline constexpr char kStatusNormal[] = "Modem is currently configured for normal operation";
@@ -17,9 +18,6 @@ inline constexpr char kStatusSecure[] =
     "Modem is currently configured for secure access of Orvexa Lite, OX20 and OX35";
 inline constexpr char kStatusNotFound[] =
     "Could not find a valid modem configuration in the Registry.";
-
-// What the platform's version query reports (GetVersionExA); nullopt when it fails.
-std::optional<PlatformVersion> QueryPlatformVersion();
 
 class CModemConfigDlg : public CDialog {
  public:
