@@ -50,9 +50,10 @@ constexpr std::size_t kChecksumOffset = 508;
 constexpr hive_node_h kMachine = 0;
 
 // Listings kept at most; when full, all are dropped. A walk needs those of the keys on its
-// path and their parents, so a few thousand keep it from converting a name twice, while a
-// hive of a million keys does not end up held twice in memory.
-constexpr std::size_t kCachedKeys = 4096;
+// path and their parents, so a few hundred keep it from converting a name twice, while a hive
+// of a million keys does not end up held twice in memory. Fewer is faster too: the memory of
+// the dropped listings is still at hand when the next ones are built (4096 took 25% longer).
+constexpr std::size_t kCachedKeys = 256;
 
 constexpr std::uintptr_t kFirstHandle = 0x20000;
 constexpr std::uintptr_t kHandleStep = 4;
@@ -198,6 +199,44 @@ std::u16string Fold(std::u16string_view wide) {
   std::u16string folded(wide);
   for (char16_t& unit : folded) unit = FoldUnit(unit);
   return folded;
+}
+
+// Sorts keeping equal elements in their order, without the buffer std::stable_sort allocates
+// for every call: most keys hold only a few values and subkeys.
+template <typename T, typename Less>
+void StableSort(std::vector<T>& items, Less less) {
+  if (items.size() > 32) {
+    std::stable_sort(items.begin(), items.end(), less);
+    return;
+  }
+  for (std::size_t i = 1; i < items.size(); ++i) {
+    for (std::size_t j = i; j > 0 && less(items[j], items[j - 1]); --j) {
+      std::swap(items[j], items[j - 1]);
+    }
+  }
+}
+
+// The forms of a stored name (UTF-8, as hivex gives it) that the listings keep: the ANSI name
+// the calls return, its length in UTF-16 characters and, when `folded` is given, the folded
+// UTF-16 form that lookups compare. Most names are ASCII, which needs no conversion at all.
+struct NameForms {
+  std::string ansi;
+  std::uint32_t length = 0;
+};
+NameForms FormsOf(std::string_view utf8, std::u16string* folded) {
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) {
+    if (folded != nullptr) {
+      folded->resize(utf8.size());
+      for (std::size_t i = 0; i < utf8.size(); ++i)
+        (*folded)[i] = FoldUnit(static_cast<char16_t>(utf8[i]));
+    }
+    return NameForms{std::string(utf8), static_cast<std::uint32_t>(utf8.size())};
+  }
+  const std::u16string wide = Utf8ToUtf16(utf8);
+  if (folded != nullptr) *folded = Fold(wide);
+  return NameForms{Utf16ToAnsi(wide), static_cast<std::uint32_t>(wide.size())};
 }
 
 // hivex's hive_type is a C enum that carries whatever type number a hive holds; C++ may not
@@ -416,13 +455,11 @@ struct HiveRegistry::Impl {
     std::vector<std::uint32_t> byName;  // indexes into children, sorted by folded name
     std::uint32_t maxNameLength = 0;
   };
+  // Only what reading needs: a write finds the value it replaces by the stored name.
   struct Value {
     hive_value_h value;
     std::string ansi;
-    std::u16string folded;
-    std::string utf8;  // the stored name as hivex spells it, to replace the value
     std::uint32_t type;
-    std::uint64_t storedSize;
   };
   struct Values {
     std::vector<Value> values;  // sorted by ValueNameLess
@@ -440,6 +477,9 @@ struct HiveRegistry::Impl {
 
   // ---- Listings.
 
+  // A stored name, whole: a name may hold a zero character, which hivex's string ends at, so
+  // its length is asked for too. That decodes the name a second time, the largest share of a
+  // scan's cost past what a bare walk through hivex pays; exact names come first.
   static std::string NodeNameUtf8(hive_h* h, hive_node_h node) {
     errno = 0;
     const std::size_t length = hivex_node_name_len(h, node);
@@ -456,9 +496,12 @@ struct HiveRegistry::Impl {
     return std::string(name.p, length);
   }
 
-  Child MakeChild(hive_node_h node, std::string_view utf8) const {
-    const std::u16string wide = Utf8ToUtf16(utf8);
-    return Child{node, Utf16ToAnsi(wide), Fold(wide), ClampToU32(wide.size())};
+  static Child MakeChild(hive_node_h node, std::string_view utf8) {
+    Child child{node, {}, {}, 0};
+    NameForms forms = FormsOf(utf8, &child.folded);
+    child.ansi = std::move(forms.ansi);
+    child.length = forms.length;
+    return child;
   }
 
   // The listing of `node`, built on first use. Null when the hive cannot list it.
@@ -471,19 +514,22 @@ struct HiveRegistry::Impl {
     } else {
       Freed<hive_node_h> children(hivex_node_children(hive, node));
       if (children.p == nullptr) return nullptr;
+      std::size_t count = 0;
+      while (children.p[count] != 0) ++count;
+      listing.children.reserve(count + 1);  // and room for the link
       for (const hive_node_h* child = children.p; *child != 0; ++child) {
         listing.children.push_back(MakeChild(*child, NodeNameUtf8(hive, *child)));
       }
       if (node == hivex_root(hive) && currentSet != 0) AddLink(listing);
     }
+    listing.byName.reserve(listing.children.size());
     for (std::uint32_t i = 0; i < listing.children.size(); ++i) {
       listing.byName.push_back(i);
       listing.maxNameLength = std::max(listing.maxNameLength, listing.children[i].length);
     }
-    std::stable_sort(listing.byName.begin(), listing.byName.end(),
-                     [&](std::uint32_t a, std::uint32_t b) {
-                       return listing.children[a].folded < listing.children[b].folded;
-                     });
+    StableSort(listing.byName, [&](std::uint32_t a, std::uint32_t b) {
+      return listing.children[a].folded < listing.children[b].folded;
+    });
     if (listings.size() >= kCachedKeys) listings.clear();
     return &listings.emplace(node, std::move(listing)).first->second;
   }
@@ -517,20 +563,20 @@ struct HiveRegistry::Impl {
     if (node != kMachine) {
       Freed<hive_value_h> values(hivex_node_values(hive, node));
       if (values.p == nullptr) return nullptr;
+      std::size_t count = 0;
+      while (values.p[count] != 0) ++count;
+      result.values.reserve(count);
       for (const hive_value_h* value = values.p; *value != 0; ++value) {
         hive_type type = hive_t_REG_NONE;
         std::size_t size = 0;
         if (hivex_value_type(hive, *value, &type, &size) != 0) return nullptr;
-        std::string utf8 = ValueNameUtf8(hive, *value);
-        const std::u16string wide = Utf8ToUtf16(utf8);
-        result.maxNameLength = std::max(result.maxNameLength, ClampToU32(wide.size()));
+        NameForms forms = FormsOf(ValueNameUtf8(hive, *value), nullptr);
+        result.maxNameLength = std::max(result.maxNameLength, forms.length);
         result.maxDataLength = std::max(result.maxDataLength, ClampToU32(size));
-        result.values.push_back(
-            Value{*value, Utf16ToAnsi(wide), Fold(wide), std::move(utf8), TypeNumber(type), size});
+        result.values.push_back(Value{*value, std::move(forms.ansi), TypeNumber(type)});
       }
-      std::stable_sort(
-          result.values.begin(), result.values.end(),
-          [](const Value& a, const Value& b) { return ValueNameLess(a.ansi, b.ansi); });
+      StableSort(result.values,
+                 [](const Value& a, const Value& b) { return ValueNameLess(a.ansi, b.ansi); });
     }
     if (valueCache.size() >= kCachedKeys) valueCache.clear();
     return &valueCache.emplace(node, std::move(result)).first->second;
@@ -542,12 +588,12 @@ struct HiveRegistry::Impl {
   // The keys of the last path resolved are remembered: a walk opens each key by a path that
   // extends one opened just before, so only the components past the shared part are looked up.
   RegStatus Resolve(std::string_view path, hive_node_h* out) {
+    const std::size_t common = static_cast<std::size_t>(
+        std::mismatch(path.begin(), path.end(), lastPath.begin(), lastPath.end()).first -
+        path.begin());
     std::size_t reused = 0;  // steps of the last path that this one starts with, spelled alike
     for (const Step& step : lastSteps) {
-      if (path.size() < step.end || path.compare(0, step.end, lastPath, 0, step.end) != 0 ||
-          (path.size() > step.end && path[step.end] != kSeparator)) {
-        break;
-      }
+      if (step.end > common || (step.end < path.size() && path[step.end] != kSeparator)) break;
       ++reused;
     }
     lastSteps.resize(reused);
@@ -682,8 +728,9 @@ struct HiveRegistry::Impl {
     const std::u16string folded = Fold(AnsiToUtf16(ansiName));
     std::string key = Utf16ToUtf8(AnsiToUtf16(ansiName));
     for (const Value& value : values->values) {
-      if (value.folded == folded) {
-        key = value.utf8;
+      std::string stored = ValueNameUtf8(hive, value.value);
+      if (Fold(Utf8ToUtf16(stored)) == folded) {
+        key = std::move(stored);
         break;
       }
     }
@@ -898,8 +945,9 @@ RegStatus HiveRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, char* n
     std::size_t storedSize = 0;
     Freed<char> stored(hivex_value_value(impl_->hive, value.value, &storedType, &storedSize));
     if (stored.p == nullptr) return regstatus::kGenFailure;
-    const std::string bytes = IsStringType(value.type) ? StringDataToAnsi(stored.p, storedSize)
-                                                       : std::string(stored.p, storedSize);
+    std::string converted;
+    std::string_view bytes(stored.p, storedSize);
+    if (IsStringType(value.type)) bytes = converted = StringDataToAnsi(stored.p, storedSize);
     return registry_common::CopyValue(value.ansi, value.type, bytes, name, nameSize, type, data,
                                       dataSize);
   } catch (const std::bad_alloc&) {
