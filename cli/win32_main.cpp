@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,28 +40,61 @@ std::string StatusText(RegStatus status) {
   return text;
 }
 
+// `text` in code page `codePage` as UTF-16; with `strict`, a byte without a character in the
+// code page fails the conversion (nullopt).
+std::optional<std::wstring> ToWide(std::string_view text, UINT codePage, bool strict) {
+  if (text.empty()) return std::wstring();
+  const DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
+  const int bytes = static_cast<int>(text.size());
+  const int wide = ::MultiByteToWideChar(codePage, flags, text.data(), bytes, nullptr, 0);
+  if (wide == 0) return std::nullopt;
+  std::wstring result(static_cast<std::size_t>(wide), L'\0');
+  ::MultiByteToWideChar(codePage, flags, text.data(), bytes, result.data(), wide);
+  return result;
+}
+
+std::string FromWide(std::wstring_view wide, UINT codePage) {
+  if (wide.empty()) return {};
+  const int units = static_cast<int>(wide.size());
+  const int narrow =
+      ::WideCharToMultiByte(codePage, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  std::string result(static_cast<std::size_t>(narrow), '\0');
+  ::WideCharToMultiByte(codePage, 0, wide.data(), units, result.data(), narrow, nullptr, nullptr);
+  return result;
+}
+
 // The ANSI code page's bytes as UTF-8, through UTF-16. A byte without a character in the code
 // page makes the strict conversion fail; the name is then converted with replacement
 // characters and marked inexact.
 Utf8Name AnsiToUtf8(std::string_view name) {
-  if (name.empty()) return {};
-  const int bytes = static_cast<int>(name.size());
-  Utf8Name result;
-  int wide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), bytes, nullptr, 0);
-  DWORD flags = MB_ERR_INVALID_CHARS;
-  if (wide == 0) {
-    result.exact = false;
-    flags = 0;
-    wide = ::MultiByteToWideChar(CP_ACP, 0, name.data(), bytes, nullptr, 0);
+  std::optional<std::wstring> wide = ToWide(name, CP_ACP, /*strict=*/true);
+  const bool exact = wide.has_value();
+  if (!exact) wide = ToWide(name, CP_ACP, /*strict=*/false);
+  return Utf8Name{FromWide(wide.value_or(std::wstring()), CP_UTF8), exact};
+}
+
+// Writes a report to standard output or error as its reader decodes it. A console shows the
+// characters themselves (WriteConsoleW). Redirected, text for people goes out in the console's
+// output code page (the OEM one when there is no console), which a console and the programs
+// that read a console program's pipe decode it with; UTF-8 (JSON) goes out as it is.
+void WriteReport(DWORD stream, std::FILE* file, const std::string& text, UINT codePage) {
+  if (text.empty()) return;
+  const HANDLE handle = ::GetStdHandle(stream);
+  DWORD mode = 0;
+  const std::wstring wide = ToWide(text, codePage, /*strict=*/false).value_or(std::wstring());
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode)) {
+    DWORD written = 0;
+    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
   }
-  std::wstring utf16(static_cast<std::size_t>(wide), L'\0');
-  ::MultiByteToWideChar(CP_ACP, flags, name.data(), bytes, utf16.data(), wide);
-  const int narrow =
-      ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
-  result.text.assign(static_cast<std::size_t>(narrow), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, result.text.data(), narrow, nullptr,
-                        nullptr);
-  return result;
+  if (codePage == CP_UTF8) {
+    std::fwrite(text.data(), 1, text.size(), file);
+  } else {
+    const UINT consolePage = ::GetConsoleOutputCP();
+    const std::string out = FromWide(wide, consolePage != 0 ? consolePage : CP_OEMCP);
+    std::fwrite(out.data(), 1, out.size(), file);
+  }
+  std::fflush(file);
 }
 
 }  // namespace
@@ -70,14 +104,16 @@ int main(int argc, char** argv) {
   Win32Registry registry;
   CliSystem system{registry, &QueryPlatformVersion, &IsElevated, &StatusText, &AnsiToUtf8, {}};
   ReportText out, err;
+  bool json = false;
   const int code = RunModemPrefix(
       args, /*hiveSupported=*/false,
       [&](const CommandLine& line, ReportText& report, ReportText& errors) {
+        json = line.json;
         return RunCommand(line, system, report, errors);
       },
       out, err);
-  std::fwrite(out.str().data(), 1, out.str().size(), stdout);
-  std::fflush(stdout);
-  std::fwrite(err.str().data(), 1, err.str().size(), stderr);
+  // Names and the system's messages are in the ANSI code page; JSON is UTF-8.
+  WriteReport(STD_OUTPUT_HANDLE, stdout, out.str(), json ? CP_UTF8 : CP_ACP);
+  WriteReport(STD_ERROR_HANDLE, stderr, err.str(), CP_ACP);
   return code;
 }

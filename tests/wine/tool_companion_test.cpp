@@ -117,7 +117,7 @@ TEST_F(ToolTest, CompanionNormalJsonReportsEveryWriteAndTheRestart) {
   EXPECT_EQ(DialPrefixAt(kCs1DemoModem), StringValue("D"));
 }
 
-TEST_F(ToolTest, CompanionNamesHostileKeysInValidJson) {
+TEST_F(ToolTest, CompanionNamesHostileKeysInValidJsonAndInTheConsoleCodePage) {
   // Names the registry allows and a careless writer would break JSON with, each a modem key.
   const std::string base = "SYSTEM\\CurrentControlSet\\Control\\CompanionNames\\";
   const std::string names[] = {"quote\"d", "caf\xE9", std::string("ctl\x01\x1F"), "tab\tbed"};
@@ -141,6 +141,13 @@ TEST_F(ToolTest, CompanionNamesHostileKeysInValidJson) {
   const std::vector<std::string> expected = {"caf\xC3\xA9", std::string("ctl\x01\x1F"), "quote\"d",
                                              "tab\tbed"};
   EXPECT_EQ(found, expected) << run.out;
+
+  // Text for people goes out in the console's code page, which a reader of the pipe decodes it
+  // with: Wine's is 437, where é is 0x82 (0xE9, its Windows-1252 byte, would show as Θ).
+  const ConsoleRun text = Companion("status");
+  EXPECT_EQ(text.exitCode, std::optional<DWORD>(0)) << text.err;
+  EXPECT_NE(text.out.find(base + "caf\x82 "), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(base + "ctl?? "), std::string::npos) << text.out;
 }
 
 TEST_F(ToolTest, CompanionWithoutElevationSaysSoAndWritesNothing) {
