@@ -68,7 +68,9 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err) {
       return ExitCodeFor(written.error);
     }
   }
-  out << report.str();
+  // Text for people names keys in Windows-1252, the hive's code page; a Linux terminal reads
+  // UTF-8. JSON is UTF-8 already.
+  out << (line.json ? report.str() : Windows1252ToUtf8(report.str()).text);
   return code;
 }
 

@@ -217,7 +217,9 @@ ordered_json PathJson(const std::string& path, const CliSystem& system) {
 ordered_json ReportJson(const Report& report, const CliSystem& system, const CommandLine& line) {
   ordered_json doc;
   doc["command"] = CommandName(line.command);
-  if (!line.hivePath.empty()) doc["hive"] = system.toUtf8(line.hivePath).text;
+  // A file path as the system gives it, not a registry name: UTF-8 where --hive is taken
+  // (Linux). Bytes that are not UTF-8 show as U+FFFD when the document is written.
+  if (!line.hivePath.empty()) doc["hive"] = line.hivePath;
   if (!system.notes.empty()) doc["notes"] = system.notes;
   ordered_json keys = ordered_json::array();
   for (const KeyRecord& key : report.keys) {
@@ -352,7 +354,11 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
              "SYSTEM\\ControlSet001 or SYSTEM\\ControlSet003; nothing was written.\n";
     }
   }
-  if (line.json) out << ReportJson(report, system, line).dump(2) << "\n";
+  if (line.json) {
+    out << ReportJson(report, system, line)
+               .dump(2, ' ', false, ordered_json::error_handler_t::replace)
+        << "\n";
+  }
   return ExitCodeFor(report.outcome);
 }
 

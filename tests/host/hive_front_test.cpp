@@ -146,6 +146,36 @@ TEST_F(HiveFrontTest, SecureWritesTheHiveBackWithABackupThatAnotherReaderSees) {
   EXPECT_EQ(json::parse(stdoutText)["mode"], "normal");
 }
 
+TEST_F(HiveFrontTest, TextAndJsonAreUtf8WhateverTheNames) {
+  // A modem key named café in the hive's code page (é is 0xE9), in a file whose name is UTF-8
+  // as Linux gives it, and in one whose name is not UTF-8 at all.
+  const std::string key = kCs1 + "\\Control\\caf\xE9";
+  MemoryRegistry tree;
+  tree.SetDword(key, "TONE", 1);
+  tree.SetDword(key, "PULSE", 0);
+  tree.SetString(key, "DIALPREFIX", "D");
+  const struct {
+    std::string file;
+    std::string inJson;
+  } cases[] = {
+      {folder.File("donn\xC3\xA9"
+                   "es"),
+       folder.File("donn\xC3\xA9"
+                   "es")},
+      {folder.File("bad\xE9"), folder.File("bad\xEF\xBF\xBD")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    BuildHive(c.file, tree, 1);
+    ASSERT_EQ(Run({"--hive", c.file, "status"}), 0) << stderrText;
+    EXPECT_NE(stdoutText.find(kCs1 + "\\Control\\caf\xC3\xA9 "), std::string::npos) << stdoutText;
+    ASSERT_EQ(Run({"--hive", c.file, "status", "--json"}), 0) << stderrText;
+    const json doc = json::parse(stdoutText);
+    EXPECT_EQ(doc["hive"], c.inJson);
+    EXPECT_EQ(doc["keys"].back()["path"], kCs1 + "\\Control\\caf\xC3\xA9");
+  }
+}
+
 TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
   const std::string hive = MakeHive(1);
   const std::vector<std::uint8_t> sound = ReadBytes(hive);
