@@ -229,8 +229,9 @@ NameForms FormsOf(std::string_view utf8, std::u16string* folded) {
   if (ascii) {
     if (folded != nullptr) {
       folded->resize(utf8.size());
-      for (std::size_t i = 0; i < utf8.size(); ++i)
+      for (std::size_t i = 0; i < utf8.size(); ++i) {
         (*folded)[i] = FoldUnit(static_cast<char16_t>(utf8[i]));
+      }
     }
     return NameForms{std::string(utf8), static_cast<std::uint32_t>(utf8.size())};
   }

@@ -158,10 +158,7 @@ TEST_F(HiveFrontTest, TextAndJsonAreUtf8WhateverTheNames) {
     std::string file;
     std::string inJson;
   } cases[] = {
-      {folder.File("donn\xC3\xA9"
-                   "es"),
-       folder.File("donn\xC3\xA9"
-                   "es")},
+      {folder.File("donn\u00E9es"), folder.File("donn\u00E9es")},  // é in UTF-8
       {folder.File("bad\xE9"), folder.File("bad\xEF\xBF\xBD")},
   };
   for (const auto& c : cases) {
