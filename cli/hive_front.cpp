@@ -34,7 +34,8 @@ std::optional<PlatformVersion> NoRunningSystem() { return std::nullopt; }
 
 namespace {
 
-int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err) {
+int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
+              const std::function<bool(CommitStep)>& commitStepHook) {
   if (line.hivePath.empty()) {
     err << "modemprefix: this build works on offline SYSTEM hive files: give one with --hive "
            "PATH\n"
@@ -61,7 +62,8 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err) {
   ReportText report;
   const int code = RunCommand(line, system, report, err);
   if (hive->Modified()) {
-    const HiveProblem written = hive->Commit({.keepBackup = line.backup, .stepHook = {}});
+    const HiveProblem written =
+        hive->Commit({.keepBackup = line.backup, .stepHook = commitStepHook});
     if (written.error != HiveError::kNone) {
       // Nothing reached the file: a report of writes would be false, so none is shown.
       err << "modemprefix: " << written.message << " Nothing was changed.\n";
@@ -76,6 +78,12 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err) {
 
 }  // namespace
 
-int RunModemPrefixOnHive(const std::vector<std::string>& args, ReportText& out, ReportText& err) {
-  return RunModemPrefix(args, /*hiveSupported=*/true, &RunOnHive, out, err);
+int RunModemPrefixOnHive(const std::vector<std::string>& args, ReportText& out, ReportText& err,
+                         const std::function<bool(CommitStep)>& commitStepHook) {
+  return RunModemPrefix(
+      args, /*hiveSupported=*/true,
+      [&](const CommandLine& line, ReportText& report, ReportText& errors) {
+        return RunOnHive(line, report, errors, commitStepHook);
+      },
+      out, err);
 }

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,9 +40,10 @@ class HiveFrontTest : public ::testing::Test {
     return path;
   }
 
-  int Run(const std::vector<std::string>& args) {
+  int Run(const std::vector<std::string>& args,
+          const std::function<bool(CommitStep)>& commitStepHook = {}) {
     ReportText out, err;
-    const int code = RunModemPrefixOnHive(args, out, err);
+    const int code = RunModemPrefixOnHive(args, out, err, commitStepHook);
     stdoutText = out.str();
     stderrText = err.str();
     return code;
@@ -212,6 +214,16 @@ TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
     EXPECT_TRUE(stdoutText.empty());
   }
   EXPECT_EQ(ReadBytes(hive), sound);
+
+  // The write-back failing at its first and at its last step that touches the hive: no report
+  // of writes that never reached the file, one line, and the hive as it was.
+  for (const CommitStep step : {CommitStep::kWriteNew, CommitStep::kReplace}) {
+    SCOPED_TRACE(CommitStepName(step));
+    EXPECT_EQ(Run({"--hive", hive, "secure"}, [&](CommitStep at) { return at != step; }), 8);
+    EXPECT_TRUE(stdoutText.empty()) << stdoutText;
+    EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
+    EXPECT_EQ(ReadBytes(hive), sound);
+  }
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM", "text"}));
 
   EXPECT_EQ(Run({"status"}), 1);
