@@ -589,16 +589,19 @@ struct HiveRegistry::Impl {
   // The keys of the last path resolved are remembered: a walk opens each key by a path that
   // extends one opened just before, so only the components past the shared part are looked up.
   RegStatus Resolve(std::string_view path, hive_node_h* out) {
-    const std::size_t common = static_cast<std::size_t>(
-        std::mismatch(path.begin(), path.end(), lastPath.begin(), lastPath.end()).first -
-        path.begin());
-    std::size_t reused = 0;  // steps of the last path that this one starts with, spelled alike
+    std::size_t reused = 0;   // steps of the last path that this one starts with, spelled alike
+    std::size_t matched = 0;  // bytes of both known to be alike
     for (const Step& step : lastSteps) {
-      if (step.end > common || (step.end < path.size() && path[step.end] != kSeparator)) break;
+      if (step.end > path.size() ||
+          path.compare(matched, step.end - matched, lastPath, matched, step.end - matched) != 0 ||
+          (step.end < path.size() && path[step.end] != kSeparator)) {
+        break;
+      }
+      matched = step.end;
       ++reused;
     }
     lastSteps.resize(reused);
-    lastPath.assign(path.data(), reused > 0 ? lastSteps.back().end : 0);
+    lastPath.assign(path);  // every step kept or added below ends inside it
     hive_node_h node = reused > 0 ? lastSteps.back().node : kMachine;
     std::size_t start = reused > 0 ? lastSteps.back().end + 1 : 0;
     while (start <= path.size()) {
@@ -612,7 +615,6 @@ struct HiveRegistry::Impl {
         if (child == nullptr) return regstatus::kFileNotFound;
         node = child->node;
         lastSteps.push_back(Step{end, node});
-        lastPath.assign(path.data(), end);
       }
       start = end + 1;
     }
