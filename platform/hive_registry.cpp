@@ -478,17 +478,35 @@ struct HiveRegistry::Impl {
 
   // ---- Listings.
 
-  // A stored name, whole: a name may hold a zero character, which hivex's string ends at, so
-  // its length is asked for too. That decodes the name a second time, the largest share of a
-  // scan's cost past what a bare walk through hivex pays; exact names come first.
+  // Where hivex's key records hold their names: from byte 80 (hivex_node_struct_length is that
+  // plus the name's stored bytes).
+  static constexpr std::size_t kNodeNameAt = 80;
+
+  // A key's stored name whole, from hivex's string of it, which ends at the first zero
+  // character. A name may hold one; asking hivex for the name's length finds that out, but
+  // decodes the name a second time, so it is asked only where the string may be short. A name
+  // stored one byte a character (as Windows stores every name it can) is whole when the string
+  // has as many characters as the name has bytes; a name stored in UTF-16 never has (its
+  // characters are at most half its bytes), so its length is always asked.
   static std::string NodeNameUtf8(hive_h* h, hive_node_h node) {
-    errno = 0;
-    const std::size_t length = hivex_node_name_len(h, node);
     Freed<char> name(hivex_node_name(h, node));
     if (name.p == nullptr) return std::string("?");  // a name hivex cannot decode
-    return std::string(name.p, length > 0 ? length : std::strlen(name.p));
+    const std::string_view shown(name.p);
+    const auto characters =
+        static_cast<std::size_t>(std::count_if(shown.begin(), shown.end(), [](char c) {
+          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    const std::size_t structLength = hivex_node_struct_length(h, node);
+    if (structLength >= kNodeNameAt && characters == structLength - kNodeNameAt) {
+      return std::string(shown);
+    }
+    errno = 0;
+    const std::size_t length = hivex_node_name_len(h, node);
+    return std::string(name.p, length > 0 ? length : shown.size());
   }
 
+  // A value's stored name whole. hivex has no cheap measure of a value's stored name (its
+  // struct length decodes the name too), so the length is always asked.
   static std::string ValueNameUtf8(hive_h* h, hive_value_h value) {
     errno = 0;
     const std::size_t length = hivex_value_key_len(h, value);

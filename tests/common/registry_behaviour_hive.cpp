@@ -152,4 +152,62 @@ TEST(HiveNames, NamesAndStringDataCrossIntoWindows1252AsTheAnsiCallsGiveThem) {
   hivex_close(reread);
 }
 
+// A name may hold a zero character: Windows writes such names only through its native calls,
+// hivex not at all, so the test writes hivex's names with an X and turns each X into a zero in
+// the file's bytes. One name of each stored form: one byte a character, and UTF-16.
+TEST(HiveNames, ANameHoldingAZeroCharacterIsReadWhole) {
+  TempFolder folder;
+  const std::string path = folder.File("ZERO");
+  WriteBytes(path, MinimalEmptyHive());
+  hive_h* building = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
+  ASSERT_NE(building, nullptr);
+  const hive_node_h names = hivex_node_add_child(building, hivex_root(building), "Names");
+  EXPECT_NE(hivex_node_add_child(building, names, "ZeroXname"), 0u);
+  EXPECT_NE(hivex_node_add_child(building, names, "\xCE\xA9X1"), 0u);  // Greek: UTF-16
+  std::uint32_t one = 1;
+  hive_set_value value{const_cast<char*>("ValXzero"), hive_t_REG_DWORD, 4,
+                       reinterpret_cast<char*>(&one)};
+  EXPECT_EQ(hivex_node_set_value(building, names, &value, 0), 0);
+  EXPECT_EQ(hivex_commit(building, nullptr, 0), 0);
+  hivex_close(building);
+
+  std::vector<std::uint8_t> bytes = ReadBytes(path);
+  const auto zero = [&](std::string_view stored, std::size_t at) {
+    const auto found =
+        std::search(bytes.begin(), bytes.end(), stored.begin(), stored.end(),
+                    [](std::uint8_t byte, char c) { return byte == static_cast<std::uint8_t>(c); });
+    ASSERT_NE(found, bytes.end()) << "no stored name " << stored;
+    found[static_cast<std::ptrdiff_t>(at)] = 0;
+  };
+  zero("ZeroXname", 4);
+  zero("ValXzero", 3);
+  const char greek[] = {'\xA9', '\x03', 'X', '\0', '1', '\0'};  // Ω X 1 in UTF-16
+  zero(std::string_view(greek, sizeof greek), 2);
+  WriteBytes(path, bytes);
+
+  auto hive = OpenHive(path, HiveAccess::kRead);
+  RegKey key(*hive);
+  ASSERT_EQ(key.Open("SYSTEM\\Names"), regstatus::kSuccess);
+  std::vector<std::string> subkeys;
+  char name[kRegBufferSize];
+  for (std::uint32_t index = 0;; ++index) {
+    std::uint32_t size = sizeof name;
+    if (hive->EnumSubkey(key.Get(), index, name, &size) != regstatus::kSuccess) break;
+    subkeys.emplace_back(name, size);
+  }
+  std::sort(subkeys.begin(), subkeys.end());
+  EXPECT_EQ(subkeys, (std::vector<std::string>{std::string("?\0"
+                                                           "1",
+                                                           3),
+                                               std::string("Zero\0name", 9)}));
+  std::uint32_t nameSize = sizeof name;
+  ASSERT_EQ(hive->EnumValue(key.Get(), 0, name, &nameSize, nullptr, nullptr, nullptr),
+            regstatus::kSuccess);
+  EXPECT_EQ(std::string(name, nameSize), std::string("Val\0zero", 8));
+  RegKeyInfo info;
+  ASSERT_EQ(hive->QueryKey(key.Get(), &info), regstatus::kSuccess);
+  EXPECT_EQ(info.maxSubKeyNameLength, 9u);
+  EXPECT_EQ(info.maxValueNameLength, 8u);
+}
+
 }  // namespace
