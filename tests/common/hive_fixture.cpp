@@ -185,3 +185,14 @@ std::unique_ptr<HiveRegistry> OpenHive(const std::string& path, HiveAccess acces
   if (!hive) throw std::runtime_error(problem.message);
   return hive;
 }
+
+std::vector<std::string> SubkeyNames(RegistryOperations& registry, RegKeyHandle key) {
+  std::vector<std::string> names;
+  char name[kRegBufferSize];
+  for (std::uint32_t index = 0;; ++index) {
+    std::uint32_t size = sizeof name;
+    if (registry.EnumSubkey(key, index, name, &size) != regstatus::kSuccess) break;
+    names.emplace_back(name, size);
+  }
+  return names;
+}

@@ -44,3 +44,7 @@ void BuildHive(const std::string& path, MemoryRegistry& source,
 
 // Opens a hive, failing the test (by throwing) when it cannot be opened.
 std::unique_ptr<HiveRegistry> OpenHive(const std::string& path, HiveAccess access);
+
+// The names EnumSubkey gives for the key behind `key`, in order, each whole (a name may hold a
+// zero character).
+std::vector<std::string> SubkeyNames(RegistryOperations& registry, RegKeyHandle key);

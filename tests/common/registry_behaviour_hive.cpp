@@ -99,13 +99,8 @@ TEST(HiveNames, NamesAndStringDataCrossIntoWindows1252AsTheAnsiCallsGiveThem) {
   ASSERT_EQ(names.Open("SYSTEM\\Names"), regstatus::kSuccess);
 
   // Subkeys in the hive's order, each name in 1252.
-  std::vector<std::string> listed;
+  const std::vector<std::string> listed = SubkeyNames(*hive, names.Get());
   char name[kRegBufferSize];
-  for (std::uint32_t index = 0;; ++index) {
-    std::uint32_t size = sizeof name;
-    if (hive->EnumSubkey(names.Get(), index, name, &size) != regstatus::kSuccess) break;
-    listed.emplace_back(name, size);
-  }
   for (const StoredName& stored : kStoredNames) {
     SCOPED_TRACE(stored.ansi);
     EXPECT_NE(std::find(listed.begin(), listed.end(), stored.ansi), listed.end());
@@ -188,14 +183,9 @@ TEST(HiveNames, ANameHoldingAZeroCharacterIsReadWhole) {
   auto hive = OpenHive(path, HiveAccess::kRead);
   RegKey key(*hive);
   ASSERT_EQ(key.Open("SYSTEM\\Names"), regstatus::kSuccess);
-  std::vector<std::string> subkeys;
-  char name[kRegBufferSize];
-  for (std::uint32_t index = 0;; ++index) {
-    std::uint32_t size = sizeof name;
-    if (hive->EnumSubkey(key.Get(), index, name, &size) != regstatus::kSuccess) break;
-    subkeys.emplace_back(name, size);
-  }
+  std::vector<std::string> subkeys = SubkeyNames(*hive, key.Get());
   std::sort(subkeys.begin(), subkeys.end());
+  char name[kRegBufferSize];
   EXPECT_EQ(subkeys, (std::vector<std::string>{std::string("?\0"
                                                            "1",
                                                            3),

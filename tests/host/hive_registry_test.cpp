@@ -151,15 +151,9 @@ TEST_F(HiveTest, CurrentControlSetIsListedAmongSystemsSubkeysInWindowsOrder) {
   auto hive = OpenHive(MakeHive(2), HiveAccess::kRead);
   RegKey key(*hive);
   ASSERT_EQ(key.Open("system"), regstatus::kSuccess);
-  std::vector<std::string> names;
-  char name[kRegBufferSize];
-  for (std::uint32_t index = 0;; ++index) {
-    std::uint32_t size = sizeof name;
-    if (hive->EnumSubkey(key.Get(), index, name, &size) != regstatus::kSuccess) break;
-    names.emplace_back(name, size);
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{"ControlSet001", "ControlSet002", "ControlSet003",
-                                             "CurrentControlSet", "MountedDevices", "Select"}));
+  EXPECT_EQ(SubkeyNames(*hive, key.Get()),
+            (std::vector<std::string>{"ControlSet001", "ControlSet002", "ControlSet003",
+                                      "CurrentControlSet", "MountedDevices", "Select"}));
 }
 
 TEST_F(HiveTest, EachOpenResolvesItsWholePathWhateverWasOpenedBefore) {
