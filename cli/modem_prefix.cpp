@@ -287,11 +287,11 @@ Report Scan(CliSystem& system) {
 void Switch(Report& report, CliSystem& system, TargetMode target, bool dryRun) {
   // The dialog's switch on the scan's inventory, so both write the same keys in the same order.
   const ModemInventory& inventory = report.inventory;
-  const std::vector<std::size_t> toWrite = RecordsToWrite(inventory, target);
+  std::vector<bool> writes(report.keys.size(), false);
+  for (const std::size_t record : RecordsToWrite(inventory, target)) writes[record] = true;
   for (std::size_t i = 0; i < report.keys.size(); ++i) {
-    const bool writes = std::find(toWrite.begin(), toWrite.end(), i) != toWrite.end();
     report.results.push_back(
-        {i, writes ? WriteResult::kPlanned : WriteResult::kUnchanged, regstatus::kSuccess});
+        {i, writes[i] ? WriteResult::kPlanned : WriteResult::kUnchanged, regstatus::kSuccess});
   }
   if (dryRun) return;
 
