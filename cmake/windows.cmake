@@ -7,6 +7,7 @@ enable_language(RC)
 # optimised build, and headers that name Windows Vista (6.0) as the oldest system it runs on.
 # The programs import functions that exist only from Vista on; headers that claim less let an
 # older system start them and fail with "entry point not found" instead of refusing them.
+# The linker writes no time stamp into the headers, so the same sources give the same bytes.
 # Every program made with this function belongs to the release: `make dist` builds them all.
 function(modemconfig_windows_program target)
   set_property(GLOBAL APPEND PROPERTY MODEMCONFIG_RELEASE_PROGRAMS ${target})
@@ -14,11 +15,12 @@ function(modemconfig_windows_program target)
     set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
     target_link_options(${target} PRIVATE
       $<IF:$<BOOL:$<TARGET_PROPERTY:WIN32_EXECUTABLE>>,/SUBSYSTEM:WINDOWS$<COMMA>6.00,/SUBSYSTEM:CONSOLE$<COMMA>6.00>
-      /OPT:REF)
+      /OPT:REF /Brepro)
   else()
     target_link_options(${target} PRIVATE
       -static -static-libgcc -static-libstdc++
       -Wl,--gc-sections
+      -Wl,--no-insert-timestamp
       -Wl,--major-subsystem-version,6,--minor-subsystem-version,0
       -Wl,--major-os-version,6,--minor-os-version,0
       $<$<CONFIG:Release,MinSizeRel>:-s>)
