@@ -5,7 +5,8 @@
 #   make test   deps, build, format check, then every test suite; fails if anything fails
 #   make dist   deps, build the two Windows programs, then packaging/make-release: dist/ holds
 #               the installer package, the portable archive and SHA256SUMS (signed when SIGN_PFX
-#               names a code-signing certificate; see packaging/make-release)
+#               names a code-signing certificate; see packaging/make-release); the same commit
+#               gives the same bytes (scripts/check-reproducible checks two fresh clones)
 #   make demo   deps, then scripts/demo: build build/win and run the tool on a demo registry
 #               (interactively on $DISPLAY, or driven on Xvfb with a screenshot when there is none)
 #   make bench  build build/win, then time the scan: natively (scripts/run-bench, where it exists)
