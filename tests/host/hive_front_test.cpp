@@ -226,7 +226,7 @@ TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
   }
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM", "text"}));
 
-  EXPECT_EQ(Run({"status"}), 1);
+  EXPECT_EQ(Run({"status"}), 87);
   EXPECT_NE(stderrText.find("--hive PATH"), std::string::npos);
 }
 
