@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
@@ -344,14 +346,47 @@ void Switch(Report& report, CliSystem& system, TargetMode target, bool dryRun) {
   report.outcome.restartNeeded = RestartNeeded(outcome, system.queryVersion);
 }
 
+// The dial prefix value a key holds now, name and text exactly as stored (the scan records the
+// prefix in upper case, and "d" is as much normal operation as "D"); nullopt when it cannot be
+// read.
+std::optional<UndoEntry> StoredPrefix(RegistryOperations& registry, const std::string& path) {
+  RegKey key(registry);
+  if (key.Open(path.c_str()) != regstatus::kSuccess) return std::nullopt;
+  std::array<char, kRegBufferSize> name{};
+  std::array<std::uint8_t, kRegBufferSize> data{};
+  for (std::uint32_t index = 0;; ++index) {
+    std::uint32_t nameSize = kRegBufferSize;
+    std::uint32_t dataSize = kRegBufferSize;
+    std::uint32_t type = 0;
+    const RegStatus status =
+        registry.EnumValue(key.Get(), index, name.data(), &nameSize, &type, data.data(), &dataSize);
+    if (status == regstatus::kMoreData) continue;  // a long value: not the one sought
+    if (status != regstatus::kSuccess) return std::nullopt;
+    const std::string_view found(name.data(), nameSize);
+    if (found.size() != std::strlen(kDialPrefixValueName) ||
+        !std::equal(found.begin(), found.end(), kDialPrefixValueName, [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) ==
+                 std::toupper(static_cast<unsigned char>(b));
+        })) {
+      continue;
+    }
+    const auto* text = reinterpret_cast<const char*>(data.data());
+    return UndoEntry{path, std::string(found),
+                     std::string(text, std::find(text, text + dataSize, '\0'))};
+  }
+}
+
 // Writes the undo file of a switch of `report` to `target`: every key about to change, with
-// the prefix it holds now. Returns "" or why the file was not written.
+// the prefix it holds now as stored. Returns "" or why the file was not written.
 std::string WriteUndoFile(const Report& report, const CliSystem& system, TargetMode target,
                           const std::string& path) {
   std::vector<UndoEntry> entries;
   for (const std::size_t record : RecordsToWrite(report.inventory, target)) {
     const KeyRecord& key = report.keys[record];
-    entries.push_back({system.storedPath ? system.storedPath(key.path) : key.path, key.prefix});
+    UndoEntry entry = StoredPrefix(system.registry, key.path)
+                          .value_or(UndoEntry{key.path, kDialPrefixValueName, key.prefix});
+    if (system.storedPath) entry.path = system.storedPath(key.path);
+    entries.push_back(std::move(entry));
   }
   const UndoText undo = UndoFileText(entries);
   if (!undo.error.empty()) return undo.error;

@@ -26,7 +26,8 @@ UndoText UndoFileText(const std::vector<UndoEntry>& entries) {
   undo.text = "REGEDIT4\r\n";
   std::set<std::string> written;
   for (const UndoEntry& entry : entries) {
-    if (!NameableInRegFile(entry.path) || !NameableInRegFile(entry.prefix)) {
+    if (!NameableInRegFile(entry.path) || !NameableInRegFile(entry.valueName) ||
+        !NameableInRegFile(entry.prefix)) {
       return {"", "the key " +
                       entry.path.substr(0, entry.path.find_first_of(std::string("\r\n\0", 3))) +
                       "... holds a line break or a zero byte in its name, which a .reg file "
@@ -34,7 +35,7 @@ UndoText UndoFileText(const std::vector<UndoEntry>& entries) {
     }
     if (!written.insert(entry.path).second) continue;
     undo.text += "\r\n[HKEY_LOCAL_MACHINE\\" + entry.path + "]\r\n";
-    undo.text += "\"DialPrefix\"=" + Quoted(entry.prefix) + "\r\n";
+    undo.text += Quoted(entry.valueName) + "=" + Quoted(entry.prefix) + "\r\n";
   }
   return undo;
 }

@@ -7,8 +7,9 @@
 #include <vector>
 
 struct UndoEntry {
-  std::string path;    // relative to HKEY_LOCAL_MACHINE, as stored, in the registry's code page
-  std::string prefix;  // the prefix to put back
+  std::string path;       // relative to HKEY_LOCAL_MACHINE, as the file's reader names the key
+  std::string valueName;  // the dial prefix value's name, spelt as stored
+  std::string prefix;     // the prefix to put back, as stored
 };
 
 struct UndoText {

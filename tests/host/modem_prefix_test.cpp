@@ -547,7 +547,7 @@ TEST_F(ModemPrefixRunTest, UndoFileIsWholeBeforeTheFirstWriteAndNamesOnlyKeysTha
                 kCs1 +
                 "0000]\r\n\"DialPrefix\"=\"D\"\r\n"
                 "\r\n[HKEY_LOCAL_MACHINE\\" +
-                kCs1 + "0002\"q\xe9]\r\n\"DialPrefix\"=\"D\"\r\n");
+                kCs1 + "0002\"q\xe9]\r\n\"DialPrefix\"=\"d\"\r\n");
   EXPECT_EQ(registry.Writes().size(), 2u);
 
   // Nothing left to change: the file says so by naming no key.
