@@ -19,6 +19,6 @@ struct UndoText {
 
 // The file's text, CR LF line ends as Regedit writes them. Names go in as the registry's ANSI
 // bytes (a REGEDIT4 file is read in the ANSI code page), quotes and bytes above 0x7F as they
-// are. A key whose path appears twice is written once. A name holding a line break or a zero
+// are. A name holding a line break or a zero
 // byte cannot be written in a .reg file: the text is then refused.
 UndoText UndoFileText(const std::vector<UndoEntry>& entries);
