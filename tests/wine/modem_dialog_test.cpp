@@ -312,6 +312,25 @@ TEST_F(ModemDialogTest, OkThatWritesHandsItsRecordToTheAuditOnce) {
   }
 }
 
+// OK in the mode every modem is in already writes nothing, so there is nothing to record.
+TEST_F(ModemDialogTest, OkWithNothingToWriteRecordsNothing) {
+  PlantModem(kCs1 + "\\M", "A");
+  std::size_t records = 0;
+  CModemConfigDlg dialog(registry, &NtVersion, [&](const SwitchRecord&) { ++records; });
+  ModalScript script([&] { return dialog.m_hWnd; });
+  script.Then("secure", [&](HWND hDlg) {
+    ::SendMessageA(::GetDlgItem(hDlg, IDC_RADIO_SECURE), BM_CLICK, 0, 0);
+    return true;
+  });
+  script.Then("ok", [&](HWND hDlg) {
+    ::PostMessageA(::GetDlgItem(hDlg, IDOK), BM_CLICK, 0, 0);
+    return true;
+  });
+  EXPECT_EQ(Run(dialog, script), IDOK);
+  EXPECT_EQ(records, 0u);
+  EXPECT_TRUE(registry.Writes().empty());
+}
+
 TEST_F(ModemDialogTest, RadioClicksOnlyMoveTheCheckMark) {
   PlantModem(kCs1 + "\\M", "D");
   CModemConfigDlg dialog(registry, &NoVersion);
