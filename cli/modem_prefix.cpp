@@ -128,12 +128,17 @@ std::string CountOf(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-void PrintStatusText(const Report& report, ReportText& out) {
+// One line a key: its path, aligned, and its prefix.
+void PrintKeyLines(const Report& report, ReportText& out) {
   const std::size_t width = PathWidth(report.keys);
   for (const KeyRecord& key : report.keys) {
     PrintPadded(out, Printable(key.path), width);
     out << "  " << key.prefix << "\n";
   }
+}
+
+void PrintStatusText(const Report& report, ReportText& out) {
+  PrintKeyLines(report, out);
   if (report.keys.empty()) {
     out << "No modem settings key found below SYSTEM\\CurrentControlSet, SYSTEM\\ControlSet001 "
            "or SYSTEM\\ControlSet003.\n";
@@ -163,11 +168,7 @@ std::string CheckSummary(const Report& report, const CommandLine& line) {
 }
 
 void PrintCheckText(const Report& report, const CommandLine& line, ReportText& out) {
-  const std::size_t width = PathWidth(report.keys);
-  for (const KeyRecord& key : report.keys) {
-    PrintPadded(out, Printable(key.path), width);
-    out << "  " << key.prefix << "\n";
-  }
+  PrintKeyLines(report, out);
   out << CheckSummary(report, line) << "\n";
 }
 
