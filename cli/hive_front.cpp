@@ -44,6 +44,10 @@ std::string StoredPath(const ControlSetMapping& mapping, const std::string& path
   return "SYSTEM\\ControlSet" + number + HiveNameUtf8(path.substr(kCurrent.size()));
 }
 
+// Text for people names keys in Windows-1252, the hive's code page; a Linux terminal reads
+// UTF-8, as standard output and standard error are read.
+std::string TextNameUtf8(std::string_view name) { return Windows1252ToUtf8(name).text; }
+
 }  // namespace
 
 namespace {
@@ -51,20 +55,20 @@ namespace {
 int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
               const std::function<bool(CommitStep)>& commitStepHook) {
   if (line.hivePath.empty()) {
-    err << "modemprefix: this build works on offline SYSTEM hive files: give one with --hive "
-           "PATH\n"
-        << UsageText(true);
-    return exitcode::kBadCommandLine;
+    const int code =
+        ReportRefusal(line,
+                      {exitcode::kBadCommandLine,
+                       "this build works on offline SYSTEM hive files: give one with --hive PATH"},
+                      out, err);
+    err << UsageText(true);
+    return code;
   }
 
   const bool writes = line.command != CliCommand::kStatus && !line.dryRun;
   HiveProblem problem;
   const std::unique_ptr<HiveRegistry> hive =
       HiveRegistry::Open(line.hivePath, writes ? HiveAccess::kWrite : HiveAccess::kRead, &problem);
-  if (!hive) {
-    err << "modemprefix: " << problem.message << "\n";
-    return ExitCodeFor(problem.error);
-  }
+  if (!hive) return ReportRefusal(line, {ExitCodeFor(problem.error), problem.message}, out, err);
   for (const std::string& warning : hive->Warnings()) err << "modemprefix: " << warning << "\n";
 
   CliSystem system{*hive,
@@ -75,21 +79,16 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
                    {hive->Mapping().note},
                    [&hive](const std::string& path) { return StoredPath(hive->Mapping(), path); },
                    &ReplaceFileWith};
-  ReportText report;
-  const int code = RunCommand(line, system, report, err);
-  if (hive->Modified()) {
+  system.textName = &TextNameUtf8;
+  system.completeWrites = [&]() -> std::optional<RunRefusal> {
+    if (!hive->Modified()) return std::nullopt;
     const HiveProblem written =
         hive->Commit({.keepBackup = line.backup, .stepHook = commitStepHook});
-    if (written.error != HiveError::kNone) {
-      // Nothing reached the file: a report of writes would be false, so none is shown.
-      err << "modemprefix: " << written.message << " Nothing was changed.\n";
-      return ExitCodeFor(written.error);
-    }
-  }
-  // Text for people names keys in Windows-1252, the hive's code page; a Linux terminal reads
-  // UTF-8. JSON is UTF-8 already.
-  out << (line.json ? report.str() : Windows1252ToUtf8(report.str()).text);
-  return code;
+    if (written.error == HiveError::kNone) return std::nullopt;
+    // Nothing reached the file: the report says what was read, and lists no write.
+    return RunRefusal{ExitCodeFor(written.error), written.message + " Nothing was changed."};
+  };
+  return RunCommand(line, system, out, err);
 }
 
 }  // namespace

@@ -117,6 +117,21 @@ void PrintPadded(ReportText& out, const std::string& text, std::size_t width) {
   if (text.size() < width) out << std::string(width - text.size(), ' ');
 }
 
+// A key's path as text shows it: control characters as '?', in the text's encoding.
+std::string TextName(const CliSystem& system, std::string_view path) {
+  const std::string printable = Printable(path);
+  return system.textName ? system.textName(printable) : printable;
+}
+
+// A key's path padded to `width` columns: one byte of the registry's code page is one column,
+// whatever the text's encoding makes of it.
+void PrintPaddedName(ReportText& out, const CliSystem& system, std::string_view path,
+                     std::size_t width) {
+  const std::size_t columns = Printable(path).size();
+  out << TextName(system, path);
+  if (columns < width) out << std::string(width - columns, ' ');
+}
+
 void PrintDialogMode(ReportText& out, const Report& report) {
   if (report.mode != ModeSummary::kMixed) return;
   out << "The dialog would show "
@@ -129,16 +144,16 @@ std::string CountOf(std::size_t count, const char* one, const char* many) {
 }
 
 // One line a key: its path, aligned, and its prefix.
-void PrintKeyLines(const Report& report, ReportText& out) {
+void PrintKeyLines(const Report& report, const CliSystem& system, ReportText& out) {
   const std::size_t width = PathWidth(report.keys);
   for (const KeyRecord& key : report.keys) {
-    PrintPadded(out, Printable(key.path), width);
+    PrintPaddedName(out, system, key.path, width);
     out << "  " << key.prefix << "\n";
   }
 }
 
-void PrintStatusText(const Report& report, ReportText& out) {
-  PrintKeyLines(report, out);
+void PrintStatusText(const Report& report, const CliSystem& system, ReportText& out) {
+  PrintKeyLines(report, system, out);
   if (report.keys.empty()) {
     out << "No modem settings key found below SYSTEM\\CurrentControlSet, SYSTEM\\ControlSet001 "
            "or SYSTEM\\ControlSet003.\n";
@@ -167,8 +182,9 @@ std::string CheckSummary(const Report& report, const CommandLine& line) {
          " not " + mode;
 }
 
-void PrintCheckText(const Report& report, const CommandLine& line, ReportText& out) {
-  PrintKeyLines(report, out);
+void PrintCheckText(const Report& report, const CliSystem& system, const CommandLine& line,
+                    ReportText& out) {
+  PrintKeyLines(report, system, out);
   out << CheckSummary(report, line) << "\n";
 }
 
@@ -186,14 +202,24 @@ const char* ResultWord(WriteResult result) {
   return "unchanged";
 }
 
+// A line on standard error for each write that failed, with or without --json: a script that
+// reads the document still leaves these lines in its log.
+void PrintFailedWrites(const Report& report, const CliSystem& system, ReportText& err) {
+  for (const KeyResult& result : report.results) {
+    if (result.result != WriteResult::kFailed) continue;
+    err << "modemprefix: could not write " << TextName(system, report.keys[result.record].path)
+        << ": error " << result.status << ": " << system.statusText(result.status) << "\n";
+  }
+}
+
 void PrintSwitchText(const Report& report, const CliSystem& system, TargetMode target,
-                     ReportText& out, ReportText& err) {
+                     ReportText& out) {
   const std::size_t width = PathWidth(report.keys);
   std::size_t written = 0, planned = 0, unchanged = 0, failed = 0;
   for (const KeyResult& result : report.results) {
     const KeyRecord& key = report.keys[result.record];
     PrintPadded(out, ResultWord(result.result), 12);
-    PrintPadded(out, Printable(key.path), width);
+    PrintPaddedName(out, system, key.path, width);
     out << "  " << key.prefix;
     if (result.result == WriteResult::kWritten || result.result == WriteResult::kPlanned) {
       out << " -> " << TargetPrefix(target);
@@ -211,8 +237,6 @@ void PrintSwitchText(const Report& report, const CliSystem& system, TargetMode t
         break;
       case WriteResult::kFailed:
         ++failed;
-        err << "modemprefix: could not write " << Printable(key.path) << ": error " << result.status
-            << ": " << system.statusText(result.status) << "\n";
         break;
     }
   }
@@ -248,12 +272,28 @@ ordered_json PathJson(const std::string& path, const CliSystem& system) {
   return key;
 }
 
-ordered_json ReportJson(const Report& report, const CliSystem& system, const CommandLine& line) {
+// What every document starts with: the command, and the hive it ran on.
+ordered_json DocumentHead(const CommandLine& line) {
   ordered_json doc;
   doc["command"] = CommandName(line.command);
   // A file path as the system gives it, not a registry name: UTF-8 where --hive is taken
   // (Linux). Bytes that are not UTF-8 show as U+FFFD when the document is written.
   if (!line.hivePath.empty()) doc["hive"] = line.hivePath;
+  return doc;
+}
+
+// The document as it goes out: pure ASCII, every other character escaped (\u00e9, and a
+// surrogate pair above U+FFFF), so that it reads the same whatever code page its reader decodes
+// a program's output with (PowerShell uses the console's, not UTF-8).
+std::string DocumentText(const ordered_json& doc) {
+  return doc.dump(2, ' ', /*ensure_ascii=*/true, ordered_json::error_handler_t::replace) + "\n";
+}
+
+// The report of a run. With `refusal`, the run stopped after the scan and changed nothing: the
+// document says what was read, the error and its exit code, and lists no writes.
+ordered_json ReportJson(const Report& report, const CliSystem& system, const CommandLine& line,
+                        const RunRefusal* refusal = nullptr) {
+  ordered_json doc = DocumentHead(line);
   if (!system.notes.empty()) doc["notes"] = system.notes;
   ordered_json keys = ordered_json::array();
   for (const KeyRecord& key : report.keys) {
@@ -270,6 +310,8 @@ ordered_json ReportJson(const Report& report, const CliSystem& system, const Com
     doc["compliant"] = report.outcome.keysNotInMode == 0;
     doc["keysNotInMode"] = report.outcome.keysNotInMode;
     doc["summary"] = CheckSummary(report, line);
+  } else if (line.command != CliCommand::kStatus && refusal) {
+    doc["dryRun"] = line.dryRun;
   } else if (line.command != CliCommand::kStatus) {
     doc["dryRun"] = line.dryRun;
     ordered_json written = ordered_json::array();
@@ -302,8 +344,21 @@ ordered_json ReportJson(const Report& report, const CliSystem& system, const Com
     doc["failed"] = std::move(failed);
     doc["restartNeeded"] = report.outcome.restartNeeded;
   }
-  doc["exitCode"] = ExitCodeFor(report.outcome);
+  if (refusal) {
+    doc["error"] = refusal->message;
+    doc["exitCode"] = refusal->exitCode;
+  } else {
+    doc["exitCode"] = ExitCodeFor(report.outcome);
+  }
   return doc;
+}
+
+// A run that read the keys and then stopped without changing anything.
+int ReportRefusalAfterScan(const Report& report, const CliSystem& system, const CommandLine& line,
+                           const RunRefusal& refusal, ReportText& out, ReportText& err) {
+  err << "modemprefix: " << refusal.message << "\n";
+  if (line.json) out << DocumentText(ReportJson(report, system, line, &refusal));
+  return refusal.exitCode;
 }
 
 // ---- The run.
@@ -410,23 +465,26 @@ int ExitCodeFor(const RunOutcome& outcome) {
 }
 
 int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, ReportText& err) {
-  RunOutcome rights;
-  rights.command = line.command;
-  rights.noRights = true;
   if (system.isElevated && system.isElevated() == false) {
-    err << "modemprefix: administrator rights are needed to read and change the modem "
-           "settings; run it from an elevated prompt (Run as administrator). Nothing was "
-           "written.\n";
-    return ExitCodeFor(rights);
+    return ReportRefusal(line,
+                         {exitcode::kNoRights,
+                          "administrator rights are needed to read and change the modem "
+                          "settings; run it from an elevated prompt (Run as administrator). "
+                          "Nothing was written."},
+                         out, err);
   }
   if (const std::optional<std::string> root = RefusedRoot(system.registry)) {
-    err << "modemprefix: access to HKEY_LOCAL_MACHINE\\" << Printable(*root)
-        << " was denied; run it as an administrator (elevated). Nothing was written.\n";
-    return ExitCodeFor(rights);
+    return ReportRefusal(line,
+                         {exitcode::kNoRights, "access to HKEY_LOCAL_MACHINE\\" + Printable(*root) +
+                                                   " was denied; run it as an administrator "
+                                                   "(elevated). Nothing was written."},
+                         out, err);
   }
 
+  // The text report, given out only when the run is not refused on the way.
+  ReportText text;
   for (const std::string& note : system.notes) {
-    if (!line.json) out << "Note: " << note << "\n";
+    if (!line.json) text << "Note: " << note << "\n";
   }
 
   Report report = Scan(system);
@@ -438,7 +496,7 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
     report.outcome.keysNotInMode = static_cast<std::size_t>(
         std::count_if(report.keys.begin(), report.keys.end(),
                       [&](const KeyRecord& key) { return key.prefix != wanted; }));
-    if (!line.json) PrintCheckText(report, line, out);
+    if (!line.json) PrintCheckText(report, system, line, text);
   } else if (line.command != CliCommand::kStatus && report.outcome.modemFound) {
     const TargetMode target = TargetOf(line.command);
     if (!line.undoPath.empty()) {
@@ -446,12 +504,20 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
       // is written.
       const std::string problem = WriteUndoFile(report, system, target, line.undoPath);
       if (!problem.empty()) {
-        err << "modemprefix: the undo file " << Printable(line.undoPath)
-            << " could not be written: " << Printable(problem) << ". Nothing was written.\n";
-        return exitcode::kUndoFileNotWritten;
+        return ReportRefusalAfterScan(
+            report, system, line,
+            {exitcode::kUndoFileNotWritten, "the undo file " + Printable(line.undoPath) +
+                                                " could not be written: " + Printable(problem) +
+                                                ". Nothing was written."},
+            out, err);
       }
     }
     Switch(report, system, target, line.dryRun);
+    if (!line.dryRun && system.completeWrites) {
+      if (const std::optional<RunRefusal> refusal = system.completeWrites()) {
+        return ReportRefusalAfterScan(report, system, line, *refusal, out, err);
+      }
+    }
     if (report.switchOutcome.writesTried > 0 && system.recordSwitch) {
       // The record never undoes or blocks the switch, nor changes its exit code.
       const std::string problem =
@@ -461,21 +527,30 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
             << "\n";
       }
     }
-    if (!line.json) PrintSwitchText(report, system, target, out, err);
+    PrintFailedWrites(report, system, err);
+    if (!line.json) PrintSwitchText(report, system, target, text);
   } else if (!line.json) {
     if (line.command == CliCommand::kStatus) {
-      PrintStatusText(report, out);
+      PrintStatusText(report, system, text);
     } else {
       err << "modemprefix: no modem settings key found below SYSTEM\\CurrentControlSet, "
              "SYSTEM\\ControlSet001 or SYSTEM\\ControlSet003; nothing was written.\n";
     }
   }
-  if (line.json) {
-    out << ReportJson(report, system, line)
-               .dump(2, ' ', false, ordered_json::error_handler_t::replace)
-        << "\n";
-  }
+  out << (line.json ? DocumentText(ReportJson(report, system, line)) : text.str());
   return ExitCodeFor(report.outcome);
+}
+
+int ReportRefusal(const CommandLine& line, const RunRefusal& refusal, ReportText& out,
+                  ReportText& err) {
+  err << "modemprefix: " << refusal.message << "\n";
+  if (line.json) {
+    ordered_json doc = DocumentHead(line);
+    doc["error"] = refusal.message;
+    doc["exitCode"] = refusal.exitCode;
+    out << DocumentText(doc);
+  }
+  return refusal.exitCode;
 }
 
 int RunModemPrefix(const std::vector<std::string>& args, bool hiveSupported,

@@ -33,6 +33,9 @@ inline constexpr int kHiveNotCleanlySaved = 7;  // Windows would replay its logs
 inline constexpr int kHiveNotWritten = 8;       // read-only, locked, or the write-back failed
 // --undo-file: the undo file could not be written, so no key was changed.
 inline constexpr int kUndoFileNotWritten = 10;
+// The report or an error line could not be written (a full disk, a closed handle); the run
+// itself went to its end. Windows' ERROR_WRITE_FAULT, which fits the 8 bits a Linux shell sees.
+inline constexpr int kReportNotWritten = 29;
 // Windows' ERROR_INVALID_PARAMETER: fits the 8 bits a Linux shell sees, and is no outcome of
 // a run.
 inline constexpr int kBadCommandLine = 87;
@@ -43,6 +46,13 @@ inline constexpr int kBadCommandLine = 87;
 struct Utf8Name {
   std::string text;
   bool exact = true;
+};
+
+// A run stopped short of its job: its exit code and the one line that says why (without the
+// program's name).
+struct RunRefusal {
+  int exitCode = 0;
+  std::string message;
 };
 
 // What the system under the program provides.
@@ -66,6 +76,15 @@ struct CliSystem {
   std::string (*replaceFile)(const std::string& path, const std::string& content) = nullptr;
   // Records a switch that tried to write (the event log); returns "" or why it could not.
   std::function<std::string(const SwitchRecord& record)> recordSwitch = {};
+  // A registry name as the text report and the error lines show it; nullptr: as it is (the
+  // Windows program converts the whole text from the ANSI code page as it writes it). Error
+  // lines also carry paths typed on the command line, which are not in the registry's code
+  // page, so each name is converted where it is printed.
+  std::string (*textName)(std::string_view name) = nullptr;
+  // Called once a switch has written, before the report: the offline hive's write-back. A
+  // refusal it returns stands for the run: nothing was changed, and the report says what was
+  // read and why.
+  std::function<std::optional<RunRefusal>()> completeWrites = {};
 };
 
 // Text a run writes: put together in memory, written out by the caller in one piece (so a JSON
@@ -111,8 +130,15 @@ struct RunOutcome {
 int ExitCodeFor(const RunOutcome& outcome);
 
 // Runs the parsed command against `system`, writing the report to `out` and errors to `err`.
-// Returns the exit code. Help and version are the caller's (they need no registry).
+// Returns the exit code. Help and version are the caller's (they need no registry). With
+// --json, `out` receives one JSON document on every exit, refusals included.
 int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, ReportText& err);
+
+// A run refused before anything was read (no rights, a hive that cannot be opened): the line on
+// `err` and, with --json, a document with the command (and the hive), `error` and `exitCode` on
+// `out`. Returns the exit code.
+int ReportRefusal(const CommandLine& line, const RunRefusal& refusal, ReportText& out,
+                  ReportText& err);
 
 // Runs one parsed command (status, secure or normal) on the system at hand.
 using CommandRunner = std::function<int(const CommandLine& line, ReportText& out, ReportText& err)>;

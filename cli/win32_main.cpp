@@ -1,12 +1,14 @@
 // modemprefix.exe: the console companion of the dialog, on the live registry through advapi32.
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/modem_prefix.h"
+#include "cli/report_output.h"
 #include "platform/replace_file.h"
 #include "platform/win32_event_log.h"
 #include "platform/win32_registry.h"
@@ -75,28 +77,65 @@ Utf8Name AnsiToUtf8(std::string_view name) {
   return Utf8Name{FromWide(wide.value_or(std::wstring()), CP_UTF8), exact};
 }
 
-// Writes a report to standard output or error as its reader decodes it. A console shows the
-// characters themselves (WriteConsoleW). Redirected, text for people goes out in the console's
-// output code page (the OEM one when there is no console), which a console and the programs
-// that read a console program's pipe decode it with; UTF-8 (JSON) goes out as it is.
-void WriteReport(DWORD stream, std::FILE* file, const std::string& text, UINT codePage) {
-  if (text.empty()) return;
-  const HANDLE handle = ::GetStdHandle(stream);
-  DWORD mode = 0;
-  const std::wstring wide = ToWide(text, codePage, /*strict=*/false).value_or(std::wstring());
-  if (handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode)) {
-    DWORD written = 0;
-    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
+// Text as a redirected standard stream of a console program carries it: with CR LF line ends,
+// as the C runtime's text mode writes them.
+std::string WithCrLf(std::string_view text) {
+  std::string result;
+  result.reserve(text.size() + text.size() / 32);
+  for (const char c : text) {
+    if (c == '\n') result += '\r';
+    result += c;
   }
+  return result;
+}
+
+// Older consoles fail a WriteConsoleW of more than about 64 KB (a buffer the console shares):
+// the text goes in pieces of 4096 UTF-16 units (8 KB).
+constexpr std::size_t kConsolePieceUnits = 4096;
+
+// Writes a report to standard output or error as its reader decodes it, every call checked;
+// returns "" or the system's text of what failed. A console shows the characters themselves
+// (WriteConsoleW, piece by piece). Redirected, text for people goes out in the console's output
+// code page (the OEM one when there is no console), which a console and the programs that read
+// a console program's pipe decode it with; JSON (pure ASCII) goes out as it is.
+std::string WriteReport(DWORD stream, std::string_view text, UINT codePage) {
+  if (text.empty()) return "";
+  const HANDLE handle = ::GetStdHandle(stream);
+  // Started without that stream at all (a detached process): there is no reader to fail.
+  if (handle == nullptr) return "";
+  const std::wstring wide = ToWide(text, codePage, /*strict=*/false).value_or(std::wstring());
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode)) {
+    for (std::size_t at = 0; at < wide.size();) {
+      const std::size_t piece =
+          ConsolePieceLength(wide.data() + at, wide.size() - at, kConsolePieceUnits);
+      DWORD written = 0;
+      if (!::WriteConsoleW(handle, wide.data() + at, static_cast<DWORD>(piece), &written,
+                           nullptr)) {
+        return StatusText(static_cast<RegStatus>(::GetLastError()));
+      }
+      if (written == 0) return "the console took none of the text";
+      at += written;
+    }
+    return "";
+  }
+  std::string bytes;
   if (codePage == CP_UTF8) {
-    std::fwrite(text.data(), 1, text.size(), file);
+    bytes = WithCrLf(text);
   } else {
     const UINT consolePage = ::GetConsoleOutputCP();
-    const std::string out = FromWide(wide, consolePage != 0 ? consolePage : CP_OEMCP);
-    std::fwrite(out.data(), 1, out.size(), file);
+    bytes = WithCrLf(FromWide(wide, consolePage != 0 ? consolePage : CP_OEMCP));
   }
-  std::fflush(file);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1u << 20));
+    DWORD written = 0;
+    if (!::WriteFile(handle, bytes.data() + at, piece, &written, nullptr)) {
+      return StatusText(static_cast<RegStatus>(::GetLastError()));
+    }
+    if (written == 0) return "the file took none of the text";
+    at += written;
+  }
+  return "";
 }
 
 }  // namespace
@@ -118,8 +157,11 @@ int main(int argc, char** argv) {
         return RunCommand(line, system, report, errors);
       },
       out, err);
-  // Names and the system's messages are in the ANSI code page; JSON is UTF-8.
-  WriteReport(STD_OUTPUT_HANDLE, stdout, out.str(), json ? CP_UTF8 : CP_ACP);
-  WriteReport(STD_ERROR_HANDLE, stderr, err.str(), CP_ACP);
-  return code;
+  // Names and the system's messages are in the ANSI code page; JSON is ASCII.
+  return WriteRunOutput(code, out.str(), err.str(),
+                        [json](OutputStream stream, std::string_view text) {
+                          return stream == OutputStream::kOut
+                                     ? WriteReport(STD_OUTPUT_HANDLE, text, json ? CP_UTF8 : CP_ACP)
+                                     : WriteReport(STD_ERROR_HANDLE, text, CP_ACP);
+                        });
 }

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -16,6 +19,9 @@
 
 #ifndef MODEMCONFIG_FIXTURES_DIR
 #error "MODEMCONFIG_FIXTURES_DIR must name tests/fixtures"
+#endif
+#ifndef MODEMPREFIX_EXE
+#error "MODEMPREFIX_EXE must name the built modemprefix"
 #endif
 
 namespace {
@@ -148,7 +154,7 @@ TEST_F(HiveFrontTest, SecureWritesTheHiveBackWithABackupThatAnotherReaderSees) {
   EXPECT_EQ(json::parse(stdoutText)["mode"], "normal");
 }
 
-TEST_F(HiveFrontTest, TextAndJsonAreUtf8WhateverTheNames) {
+TEST_F(HiveFrontTest, TextIsUtf8AndJsonAsciiWhateverTheNames) {
   // A modem key named café in the hive's code page (é is 0xE9), in a file whose name is UTF-8
   // as Linux gives it, and in one whose name is not UTF-8 at all.
   const std::string key = kCs1 + "\\Control\\caf\xE9";
@@ -162,6 +168,7 @@ TEST_F(HiveFrontTest, TextAndJsonAreUtf8WhateverTheNames) {
   } cases[] = {
       {folder.File("donn\u00E9es"), folder.File("donn\u00E9es")},  // é in UTF-8
       {folder.File("bad\xE9"), folder.File("bad\xEF\xBF\xBD")},
+      {folder.File("smile\U0001F600"), folder.File("smile\U0001F600")},  // beyond U+FFFF
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -169,10 +176,16 @@ TEST_F(HiveFrontTest, TextAndJsonAreUtf8WhateverTheNames) {
     ASSERT_EQ(Run({"--hive", c.file, "status"}), 0) << stderrText;
     EXPECT_NE(stdoutText.find(kCs1 + "\\Control\\caf\xC3\xA9 "), std::string::npos) << stdoutText;
     ASSERT_EQ(Run({"--hive", c.file, "status", "--json"}), 0) << stderrText;
+    EXPECT_EQ(std::count_if(stdoutText.begin(), stdoutText.end(),
+                            [](char byte) { return static_cast<unsigned char>(byte) >= 0x80; }),
+              0)
+        << stdoutText;
+    EXPECT_NE(stdoutText.find("\\\\caf\\u00e9\""), std::string::npos) << stdoutText;
     const json doc = json::parse(stdoutText);
     EXPECT_EQ(doc["hive"], c.inJson);
     EXPECT_EQ(doc["keys"].back()["path"], kCs1 + "\\Control\\caf\xC3\xA9");
   }
+  EXPECT_NE(stdoutText.find("smile\\ud83d\\ude00"), std::string::npos) << stdoutText;
 }
 
 TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
@@ -182,7 +195,7 @@ TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
   // Missing, and not a hive at all.
   EXPECT_EQ(Run({"--hive", folder.File("absent"), "status"}), 6);
   WriteBytes(folder.File("text"), std::vector<std::uint8_t>(8192, 'x'));
-  EXPECT_EQ(Run({"--hive", folder.File("text"), "status", "--json"}), 6);
+  EXPECT_EQ(Run({"--hive", folder.File("text"), "status"}), 6);
   EXPECT_TRUE(stdoutText.empty());
   EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
 
@@ -280,6 +293,125 @@ TEST_F(HiveFrontTest, UndoFileMergedWithHivexregeditPutsEveryKeyBack) {
       std::remove(hive.c_str());
     }
   }
+}
+
+// With --json, every refusal is one document on standard output: the error, the exit code and
+// what was read; standard error names keys in UTF-8 as standard output does. The files stay as
+// they were.
+TEST_F(HiveFrontTest, EveryRefusalWithJsonIsOneDocumentAndTheFilesStayAsTheyWere) {
+  const std::string hive = MakeHive(1);
+  const std::vector<std::uint8_t> sound = ReadBytes(hive);
+  // Not cleanly saved: the first sequence number moved on, the header's checksum made right.
+  std::vector<std::uint8_t> unsaved = sound;
+  unsaved[4] += 1;
+  std::uint32_t checksum = 0;
+  for (std::size_t at = 0; at < 508; ++at) checksum ^= std::uint32_t{unsaved[at]} << 8 * (at % 4);
+  for (int byte = 0; byte < 4; ++byte) {
+    unsaved[508 + byte] = static_cast<std::uint8_t>(checksum >> (8 * byte));
+  }
+  WriteBytes(folder.File("unsaved"), unsaved);
+  WriteBytes(folder.File("text"), std::vector<std::uint8_t>(8192, 'x'));
+  MemoryRegistry odd;  // a modem key a .reg file cannot name: its undo file is refused
+  odd.SetDword(kCs1 + "\\Control\\caf\xE9\nx", "TONE", 1);
+  odd.SetDword(kCs1 + "\\Control\\caf\xE9\nx", "PULSE", 0);
+  odd.SetString(kCs1 + "\\Control\\caf\xE9\nx", "DialPrefix", "D");
+  BuildHive(folder.File("odd"), odd, 1);
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::optional<CommitStep> failedStep;
+    int code;
+    std::size_t keysRead;  // 0: none read
+    const char* said;      // on standard error and in "error"
+  };
+  const Case cases[] = {
+      {"Missing", {"--hive", folder.File("absent"), "status"}, {}, 6, 0, "absent"},
+      {"NotAHive", {"--hive", folder.File("text"), "check", "secure"}, {}, 6, 0, "text"},
+      {"NotCleanlySaved", {"--hive", folder.File("unsaved"), "secure"}, {}, 7, 0, "unsaved"},
+      {"WriteBackFails",
+       {"--hive", hive, "secure"},
+       CommitStep::kWriteNew,
+       8,
+       3,
+       "Nothing was changed."},
+      {"UndoFileRefused",
+       {"--hive", folder.File("odd"), "secure", "--undo-file", folder.File("u.reg")},
+       {},
+       10,
+       2,
+       "caf\xC3\xA9"},
+      {"NoHive", {"status"}, {}, 87, 0, "--hive PATH"},
+  };
+  const std::vector<std::string> entries = folder.Entries();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    const auto hook = [&](CommitStep step) { return step != c.failedStep; };
+    EXPECT_EQ(Run(args, hook), c.code);
+    const std::string firstLine = stderrText.substr(0, stderrText.find('\n') + 1);
+    EXPECT_NE(firstLine.find(c.said), std::string::npos) << stderrText;
+    const json doc = json::parse(stdoutText);  // throws, failing the test, unless one document
+    EXPECT_EQ(doc["exitCode"], c.code);
+    EXPECT_EQ("modemprefix: " + doc["error"].get<std::string>() + "\n", firstLine);
+    EXPECT_EQ(doc.contains("hive"), c.code != 87);
+    EXPECT_EQ(doc.contains("keys") ? doc["keys"].size() : 0u, c.keysRead) << doc.dump();
+    EXPECT_FALSE(doc.contains("written")) << doc.dump();
+    EXPECT_EQ(ReadBytes(hive), sound);
+    EXPECT_EQ(folder.Entries(), entries);
+  }
+
+  // Locked by another writer.
+  HiveProblem problem;
+  const auto writer = HiveRegistry::Open(hive, HiveAccess::kWrite, &problem);
+  ASSERT_TRUE(writer) << problem.message;
+  EXPECT_EQ(Run({"--hive", hive, "normal", "--json"}), 8);
+  EXPECT_EQ(json::parse(stdoutText)["exitCode"], 8);
+}
+
+// The built program with its standard output on a full device, or closed: the report is lost,
+// so the run fails with 29 and says why; a switch has still written the hive.
+TEST_F(HiveFrontTest, AReportThatCannotBeWrittenFailsTheRunWith29) {
+  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this machine";
+  const std::string hive = MakeHive(1);
+  const std::string errors = folder.File("stderr");
+  const auto run = [&](const std::string& command, const std::string& redirection) {
+    const std::string line = "'" + std::string(MODEMPREFIX_EXE) + "' --hive '" + hive + "' " +
+                             command + " " + redirection + " 2>'" + errors + "'";
+    const int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const auto said = [&] {
+    const std::vector<std::uint8_t> bytes = ReadBytes(errors);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const struct {
+    const char* command;
+    const char* redirection;
+    int code;
+    const char* reason;  // "" when standard error stays empty
+  } cases[] = {
+      {"status --json", ">/dev/null", 0, ""},
+      {"status --json", ">/dev/full", 29, "No space left on device"},
+      {"check secure", ">&-", 29, "Bad file descriptor"},
+      {"secure --no-backup", ">/dev/full", 29, "No space left on device"},
+      {"secure --no-backup", ">/dev/full", 29, "No space left on device"},  // nothing to write
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " " + c.redirection);
+    EXPECT_EQ(run(c.command, c.redirection), c.code) << said();
+    if (*c.reason == '\0') {
+      EXPECT_EQ(said(), "");
+    } else {
+      EXPECT_EQ(said(), std::string("modemprefix: the report could not be written to standard "
+                                    "output: ") +
+                            c.reason + "\n");
+    }
+  }
+  EXPECT_EQ(run("status --json", ">'" + folder.File("out") + "'"), 0);
+  const std::vector<std::uint8_t> out = ReadBytes(folder.File("out"));
+  EXPECT_EQ(json::parse(std::string(out.begin(), out.end()))["mode"], "secure");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/modem_prefix.h"
+#include "cli/report_output.h"
 #include "scan_fixture.h"
 
 namespace {
@@ -281,6 +282,11 @@ class ModemPrefixRunTest : public ScanTest {
       records.push_back(record);
       return recordProblem;
     };
+    system.textName = textName;
+    system.completeWrites = [this] {
+      ++writesCompleted;
+      return completeRefusal;
+    };
     ReportText out, err;
     const int code = RunModemPrefix(
         args, false,
@@ -308,7 +314,12 @@ class ModemPrefixRunTest : public ScanTest {
   std::string stdoutText, stderrText;
   std::vector<SwitchRecord> records;  // what the run handed to the event log
   std::string recordProblem;          // what the event log answers
+  std::string (*textName)(std::string_view) = nullptr;
+  std::size_t writesCompleted = 0;            // calls of completeWrites
+  std::optional<RunRefusal> completeRefusal;  // what completeWrites answers
 };
+
+std::string Utf8TextName(std::string_view name) { return Windows1252ToUtf8(name).text; }
 
 TEST_F(ModemPrefixRunTest, StatusListsEveryRecordAndNamesTheMode) {
   struct Case {
@@ -382,6 +393,8 @@ TEST_F(ModemPrefixRunTest, FailedWriteGivesFourAndTheOthersAreStillWritten) {
       << stderrText;
 
   const json doc = Json({"normal"}, 4);  // the write still fails; the others are "D" now
+  EXPECT_EQ(stderrText,
+            "modemprefix: could not write " + kCs1 + "0001: error 5: Access is denied.\n");
   ASSERT_EQ(doc["failed"].size(), 1u);
   EXPECT_EQ(doc["failed"][0]["status"], 5);
   EXPECT_EQ(doc["failed"][0]["error"], "Access is denied.");
@@ -446,6 +459,7 @@ TEST_F(ModemPrefixRunTest, AnyKeyNameGivesValidJsonThatNamesItExactly) {
       "und\x81",  // a byte the code page leaves undefined
       "und\x8D",  // another one: must stay apart from the first
       "tab\there",
+      "euro\x80",  // U+20AC
   };
   for (const std::string& name : names) PlantModem(kCs1 + name, "D");
   const json doc = Json({"status"}, 0);
@@ -462,6 +476,13 @@ TEST_F(ModemPrefixRunTest, AnyKeyNameGivesValidJsonThatNamesItExactly) {
   EXPECT_TRUE(seen.count(kCs1 + "caf\xC3\xA9")) << doc.dump();
   EXPECT_TRUE(seen.count(kCs1 + "quote\"and\\x"));
   EXPECT_TRUE(seen.count(kCs1 + "line\nfeed\x01"));
+  // On the way out every character beyond ASCII is escaped, whatever decodes it.
+  EXPECT_EQ(std::count_if(stdoutText.begin(), stdoutText.end(),
+                          [](char c) { return static_cast<unsigned char>(c) >= 0x80; }),
+            0)
+      << stdoutText;
+  EXPECT_NE(stdoutText.find("caf\\u00e9"), std::string::npos);
+  EXPECT_NE(stdoutText.find("euro\\u20ac"), std::string::npos);
   // Text output shows control characters as '?' so the terminal shows one line a key.
   EXPECT_EQ(Run({"status"}), 0);
   EXPECT_NE(stdoutText.find(kCs1 + "line?feed? "), std::string::npos) << stdoutText;
@@ -574,7 +595,7 @@ TEST_F(ModemPrefixRunTest, UndoFileThatCannotBeWrittenStopsTheSwitchBeforeAnyWri
     EXPECT_NE(stderrText.find("undo file undo.reg could not be written"), std::string::npos);
     EXPECT_NE(stderrText.find(c.said), std::string::npos) << stderrText;
     EXPECT_NE(stderrText.find("Nothing was written."), std::string::npos) << stderrText;
-    EXPECT_EQ(stdoutText, "");
+    EXPECT_EQ(json::parse(stdoutText)["exitCode"], 10);
     EXPECT_TRUE(registry.Writes().empty());
     EXPECT_TRUE(records.empty());
   }
@@ -625,6 +646,187 @@ TEST_F(ModemPrefixRunTest, ARecordThatFailsIsToldButNeitherUndoesNorChangesTheSw
             "modemprefix: the switch could not be recorded in the event log: error 1502: The "
             "event log file is full.\n");
   EXPECT_EQ(records.size(), 1u);
+}
+
+// ---- Refusals, and names in the text's encoding.
+
+TEST_F(ModemPrefixRunTest, EveryRefusalWithJsonIsOneDocumentSayingWhatWasRead) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::optional<bool> elevated;
+    const char* deniedRoot;
+    const char* fileProblem;
+    std::optional<RunRefusal> completeRefusal;
+    int code;
+    bool keysRead;
+  };
+  const Case cases[] = {
+      {"NotElevated", {"secure"}, false, "", "", std::nullopt, 5, false},
+      {"StatusNotElevated", {"status"}, false, "", "", std::nullopt, 5, false},
+      {"UndoFile",
+       {"normal", "--undo-file", "u.reg"},
+       true,
+       "",
+       "disk full",
+       std::nullopt,
+       10,
+       true},
+      {"WritesNotCompleted",
+       {"secure"},
+       true,
+       "",
+       "",
+       RunRefusal{8, "the hive could not be written. Nothing was changed."},
+       8,
+       true},
+      // Last: a denied root stays denied.
+      {"RootDenied",
+       {"check", "secure"},
+       std::nullopt,
+       "SYSTEM\\ControlSet003",
+       "",
+       std::nullopt,
+       5,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    registry.DeleteKey("SYSTEM");
+    PlantModem(kCs1 + "0000", "D");
+    PlantModem("SYSTEM\\ControlSet003\\Modem", "A");
+    if (*c.deniedRoot != '\0') registry.DenyAccess(c.deniedRoot);
+    g_elevated = c.elevated;
+    g_fileProblem = c.fileProblem;
+    completeRefusal = c.completeRefusal;
+    const std::size_t writesBefore = registry.Writes().size();
+
+    // Text: the line on standard error, nothing on standard output.
+    EXPECT_EQ(Run(c.args), c.code);
+    EXPECT_EQ(stdoutText, "");
+    ASSERT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
+    const std::string line = stderrText;
+
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    EXPECT_EQ(Run(args), c.code);
+    EXPECT_EQ(stderrText, line);
+    const json doc = json::parse(stdoutText);
+    EXPECT_EQ(doc["command"], c.args[0]);
+    EXPECT_EQ(doc["exitCode"], c.code);
+    EXPECT_EQ("modemprefix: " + doc["error"].get<std::string>() + "\n", line);
+    EXPECT_EQ(doc.contains("keys"), c.keysRead) << doc.dump();
+    // (The in-memory registry keeps what a refused write-back would have discarded.)
+    if (c.keysRead) EXPECT_EQ(doc["keys"].size(), 2u);
+    if (c.keysRead && !c.completeRefusal) EXPECT_EQ(doc["mode"], "mixed");
+    // Nothing was changed, so no write is listed.
+    EXPECT_FALSE(doc.contains("written")) << doc.dump();
+    EXPECT_FALSE(doc.contains("restartNeeded")) << doc.dump();
+    if (!c.completeRefusal) EXPECT_EQ(registry.Writes().size(), writesBefore);
+  }
+}
+
+// The offline hive's write-back runs only after a switch that is not a dry run.
+TEST_F(ModemPrefixRunTest, WritesAreCompletedOnlyAfterASwitch) {
+  PlantModem(kCs1 + "0000", "D");
+  const struct {
+    std::vector<std::string> args;
+    std::size_t calls;
+  } cases[] = {
+      {{"status"}, 0}, {{"check", "secure"}, 0}, {{"secure", "--dry-run"}, 0}, {{"secure"}, 1}};
+  for (const auto& c : cases) {
+    writesCompleted = 0;
+    Run(c.args);
+    EXPECT_EQ(writesCompleted, c.calls) << ::testing::PrintToString(c.args);
+  }
+}
+
+TEST_F(ModemPrefixRunTest, NamesInTextAndErrorLinesAreInTheTextsEncodingAndAligned) {
+  textName = &Utf8TextName;
+  PlantModem(kCs1 + "caf\xE9", "D");  // é: one column, two bytes of UTF-8
+  PlantModem(kCs1 + "cafes", "D");
+  registry.FailWrite(kCs1 + "caf\xE9");
+  EXPECT_EQ(Run({"status"}), 0);
+  EXPECT_NE(stdoutText.find(kCs1 + "caf\xC3\xA9   D\n"), std::string::npos) << stdoutText;
+  EXPECT_NE(stdoutText.find(kCs1 + "cafes  D\n"), std::string::npos) << stdoutText;
+  for (const bool withJson : {false, true}) {
+    EXPECT_EQ(withJson ? Json({"secure"}, 4).size() > 0 : Run({"secure"}) == 4, true);
+    EXPECT_EQ(stderrText,
+              "modemprefix: could not write " + kCs1 + "caf\xC3\xA9: error 5: Access is denied.\n");
+  }
+}
+
+// ---- Writing the output out.
+
+TEST(WriteRunOutputTest, AWriteThatFailsIsToldAndReplacesAnOutcomeButNotAFailure) {
+  struct Case {
+    int code;
+    const char* out;
+    const char* err;
+    bool outFails, errFails;
+    int exitCode;
+    const char* errWritten;  // what standard error was handed; "-": nothing
+  };
+  const std::string told =
+      "modemprefix: the report could not be written to standard output: No space left\n";
+  const Case cases[] = {
+      {0, "report\n", "", false, false, 0, "-"},
+      {0, "report\n", "", true, false, 29, ""},
+      {3010, "report\n", "", true, false, 29, ""},
+      {1, "report\n", "", true, false, 29, ""},
+      {2, "report\n", "", true, false, 29, ""},
+      {4, "report\n", "modemprefix: could not write K\n", true, false, 4,
+       "modemprefix: could not write K\n"},
+      {8, "{}\n", "modemprefix: the hive cannot be written\n", true, true, 8,
+       "modemprefix: the hive cannot be written\n"},
+      {0, "report\n", "modemprefix: warning\n", false, true, 29, "modemprefix: warning\n"},
+      {0, "", "", true, true, 0, "-"},  // nothing to write, nothing that can fail
+      {87, "", "modemprefix: unknown option\n", true, true, 87, "modemprefix: unknown option\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.code) + " " + c.out + c.err);
+    std::string outWritten = "-", errWritten = "-";
+    const int code = WriteRunOutput(c.code, c.out, c.err,
+                                    [&](OutputStream stream, std::string_view text) -> std::string {
+                                      const bool out = stream == OutputStream::kOut;
+                                      (out ? outWritten : errWritten) = text;
+                                      return (out ? c.outFails : c.errFails) ? "No space left" : "";
+                                    });
+    EXPECT_EQ(code, c.exitCode);
+    EXPECT_EQ(outWritten, *c.out != '\0' ? c.out : "-");
+    const bool toldFailure = c.outFails && *c.out != '\0';
+    EXPECT_EQ(errWritten, std::string(c.errWritten) + (toldFailure ? told : ""));
+  }
+}
+
+TEST(ConsolePieceTest, PiecesStayWithinTheLimitAndKeepSurrogatePairsWhole) {
+  struct Case {
+    std::u16string text;
+    std::size_t maxUnits, length;
+  };
+  const Case cases[] = {
+      {u"abc", 8, 3},          {u"abcd", 2, 2},
+      {u"a\U0001F600b", 2, 1},                         // the pair would be cut after its high half
+      {u"\U0001F600bc", 2, 2},                         // the pair ends the piece whole
+      {u"ab\U0001F600", 3, 2}, {u"\U0001F600", 1, 1},  // a limit of one unit still makes progress
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ConsolePieceLength(c.text.data(), c.text.size(), c.maxUnits), c.length) << c.maxUnits;
+  }
+  // A long text of pairs and single units, cut and put together again.
+  std::u16string text;
+  for (int i = 0; i < 5000; ++i) text += i % 3 ? u"\U0001F600" : u"x";
+  std::u16string joined;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t piece = ConsolePieceLength(text.data() + at, text.size() - at, 4096);
+    ASSERT_GT(piece, 0u);
+    ASSERT_LE(piece, 4096u);
+    const char16_t last = text[at + piece - 1];
+    EXPECT_FALSE(last >= 0xD800 && last <= 0xDBFF) << at;
+    joined += text.substr(at, piece);
+    at += piece;
+  }
+  EXPECT_EQ(joined, text);
 }
 
 }  // namespace
