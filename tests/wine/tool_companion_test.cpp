@@ -137,7 +137,12 @@ TEST_F(ToolTest, CompanionNamesHostileKeysInValidJsonAndInTheConsoleCodePage) {
     const std::string path = key["path"];
     if (path.starts_with(base)) found.push_back(path.substr(base.size()));
   }
-  // Wine's code page is Windows-1252: é arrives as its UTF-8 form.
+  // The document is ASCII, é escaped; Wine's code page is Windows-1252, so it parses as é.
+  EXPECT_EQ(std::count_if(run.out.begin(), run.out.end(),
+                          [](char c) { return static_cast<unsigned char>(c) >= 0x80; }),
+            0)
+      << run.out;
+  EXPECT_NE(run.out.find("caf\\u00e9"), std::string::npos) << run.out;
   const std::vector<std::string> expected = {"caf\xC3\xA9", std::string("ctl\x01\x1F"), "quote\"d",
                                              "tab\tbed"};
   EXPECT_EQ(found, expected) << run.out;
@@ -148,6 +153,16 @@ TEST_F(ToolTest, CompanionNamesHostileKeysInValidJsonAndInTheConsoleCodePage) {
   EXPECT_EQ(text.exitCode, std::optional<DWORD>(0)) << text.err;
   EXPECT_NE(text.out.find(base + "caf\x82 "), std::string::npos) << text.out;
   EXPECT_NE(text.out.find(base + "ctl?? "), std::string::npos) << text.out;
+  // Lines end in CR LF, as a Windows program's redirected text does.
+  const auto count = [&](const std::string& what) {
+    std::size_t seen = 0;
+    for (auto at = text.out.find(what); at != std::string::npos; at = text.out.find(what, at + 1)) {
+      ++seen;
+    }
+    return seen;
+  };
+  EXPECT_GT(count("\n"), 0u);
+  EXPECT_EQ(count("\r\n"), count("\n")) << text.out;
 }
 
 TEST_F(ToolTest, CompanionWithoutElevationSaysSoAndWritesNothing) {
@@ -158,6 +173,9 @@ TEST_F(ToolTest, CompanionWithoutElevationSaysSoAndWritesNothing) {
       RunConsoleProgram(CompanionExecutablePath(), "secure --json", StartRights::kLimited);
   EXPECT_EQ(run.exitCode, std::optional<DWORD>(5)) << run.out << run.err;
   EXPECT_NE(run.err.find("administrator rights are needed"), std::string::npos) << run.err;
+  const json doc = ParseJson(run);
+  EXPECT_EQ(doc["exitCode"], 5);
+  EXPECT_NE(doc["error"].get<std::string>().find("administrator rights"), std::string::npos);
   EXPECT_EQ(DialPrefixAt(kCcsDemoModem), StringValue("D"));
   EXPECT_EQ(DialPrefixAt(kCs1DemoModem), StringValue("D"));
 }
@@ -172,6 +190,73 @@ TEST_F(ToolTest, CompanionRefusesABadCommandLineWithUsage) {
   const ConsoleRun hive = Companion("--hive C:\\SYSTEM status");
   EXPECT_EQ(hive.exitCode, std::optional<DWORD>(87));
   EXPECT_NE(hive.err.find("Linux build"), std::string::npos) << hive.err;
+}
+
+// A report that cannot be written (every write refused) fails the run with 29 and a line on
+// standard error; a switch has still written. A program given no standard output at all has
+// no reader to fail, and keeps its code.
+TEST_F(ToolTest, CompanionWhoseReportCannotBeWrittenExitsWith29) {
+  ASSERT_EQ(ImportDemoModem(registry, "D", "D"), "");
+  const std::string told = "modemprefix: the report could not be written to standard output: ";
+  const struct {
+    const char* arguments;
+    StandardOutput output;
+    DWORD code;
+    const char* prefixAfter;
+  } cases[] = {
+      {"status --json", StandardOutput::kReadOnlyFile, 29, "D"},
+      {"check secure", StandardOutput::kReadOnlyFile, 29, "D"},
+      {"secure --json", StandardOutput::kReadOnlyFile, 29, "A"},
+      {"check secure", StandardOutput::kNone, 0, "A"},
+      {"normal", StandardOutput::kNone, 3010, "D"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const ConsoleRun run = RunConsoleProgram(CompanionExecutablePath(), c.arguments,
+                                             StartRights::kAsTheTest, 10000, c.output);
+    EXPECT_EQ(run.exitCode, std::optional<DWORD>(c.code)) << run.err;
+    if (c.code == 29) {
+      // One line, with Wine's text of the error.
+      EXPECT_EQ(run.err.rfind(told, 0), 0u) << run.err;
+      EXPECT_EQ(run.err.find("\r\n"), run.err.size() - 2) << run.err;
+    } else {
+      EXPECT_EQ(run.err, "");
+    }
+    EXPECT_EQ(DialPrefixAt(kCcsDemoModem), StringValue(c.prefixAfter));
+  }
+}
+
+// A report of more than 64 KB to a console (older consoles fail a WriteConsoleW that large):
+// the console shows it whole, as a file receives it.
+TEST_F(ToolTest, CompanionWritesALongReportToAConsoleWhole) {
+  const std::string base = "SYSTEM\\CurrentControlSet\\Control\\LongReport\\";
+  MemoryRegistry tree;
+  for (int i = 0; i < 500; ++i) {
+    std::string name = std::to_string(1000 + i) + std::string(110, 'k') + "caf\xE9";
+    tree.SetDword(base + name, "TONE", 1);
+    tree.SetDword(base + name, "PULSE", 0);
+    tree.SetString(base + name, "DIALPREFIX", "D");
+  }
+  ASSERT_EQ(registry.Import(tree), "");
+
+  const ConsoleRun file = Companion("status");
+  ASSERT_EQ(file.exitCode, std::optional<DWORD>(0)) << file.err;
+  ASSERT_GT(file.out.size(), 65536u);
+  std::string expected;
+  for (const char c : file.out) {
+    if (c != '\r') expected += c;
+  }
+  const ConsoleRun console =
+      RunConsoleProgram(CompanionExecutablePath(), "status", StartRights::kAsTheTest, 20000,
+                        StandardOutput::kConsole);
+  EXPECT_EQ(console.exitCode, std::optional<DWORD>(0)) << console.err;
+  EXPECT_EQ(console.err, "");
+  // Where the two part, and a little of each from there (the whole would be 80 KB).
+  const auto parted =
+      std::mismatch(console.out.begin(), console.out.end(), expected.begin(), expected.end());
+  const auto at = static_cast<std::size_t>(parted.first - console.out.begin());
+  EXPECT_EQ(console.out.size(), expected.size());
+  EXPECT_EQ(console.out.substr(at, 80), expected.substr(at, 80)) << "from byte " << at;
 }
 
 }  // namespace

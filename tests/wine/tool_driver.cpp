@@ -171,13 +171,14 @@ namespace {
 // A temporary file that the child writes through an inherited handle; deleted when closed.
 class CaptureFile {
  public:
-  CaptureFile() {
+  // `access`: GENERIC_READ alone makes a file every write to fails.
+  explicit CaptureFile(DWORD access = GENERIC_READ | GENERIC_WRITE) {
     char folder[MAX_PATH] = {};
     char name[MAX_PATH] = {};
     ::GetTempPathA(sizeof(folder), folder);
     ::GetTempFileNameA(folder, "cap", 0, name);
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    m_handle = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    m_handle = ::CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              &inherit, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   }
@@ -203,10 +204,60 @@ class CaptureFile {
   HANDLE m_handle = INVALID_HANDLE_VALUE;
 };
 
+// A console for a program to write to, allocated for the test and freed again: its screen
+// buffer is read back whole.
+class CaptureConsole {
+ public:
+  static constexpr SHORT kWidth = 200;
+  static constexpr SHORT kLines = 2000;
+
+  CaptureConsole() {
+    // A test program started by ctest under Wine is attached to a console without a screen
+    // buffer: it lets go of that one and takes a console of its own.
+    m_allocated = ::AllocConsole() != FALSE || (::FreeConsole() && ::AllocConsole());
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    m_handle =
+        ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherit, OPEN_EXISTING, 0, nullptr);
+    if (m_handle != INVALID_HANDLE_VALUE &&
+        !::SetConsoleScreenBufferSize(m_handle, COORD{kWidth, kLines})) {
+      ::CloseHandle(m_handle);
+      m_handle = INVALID_HANDLE_VALUE;
+    }
+  }
+  ~CaptureConsole() {
+    if (m_handle != INVALID_HANDLE_VALUE) ::CloseHandle(m_handle);
+    if (m_allocated) ::FreeConsole();
+  }
+  CaptureConsole(const CaptureConsole&) = delete;
+  CaptureConsole& operator=(const CaptureConsole&) = delete;
+  [[nodiscard]] HANDLE Get() const { return m_handle; }
+
+  // Every line up to the last one written, each ended by "\n", its trailing blanks dropped.
+  std::string ReadAll() const {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(m_handle, &info)) return "<no console>";
+    std::string text;
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+      std::string line(static_cast<std::size_t>(kWidth), ' ');
+      DWORD read = 0;
+      ::ReadConsoleOutputCharacterA(m_handle, line.data(), kWidth, COORD{0, y}, &read);
+      line.resize(read);
+      line.erase(line.find_last_not_of(' ') + 1);
+      if (y < info.dwCursorPosition.Y || !line.empty()) text += line + "\n";
+    }
+    return text;
+  }
+
+ private:
+  HANDLE m_handle = INVALID_HANDLE_VALUE;
+  bool m_allocated = false;
+};
+
 }  // namespace
 
 ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& arguments,
-                             StartRights rights, DWORD timeoutMs) {
+                             StartRights rights, DWORD timeoutMs, StandardOutput output) {
   ConsoleRun run;
   HANDLE limitedToken = nullptr;
   if (rights == StartRights::kLimited) {
@@ -227,26 +278,39 @@ ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& a
     }
   }
   const OwnedHandle token(limitedToken);
-  const CaptureFile out, err;
+  const CaptureFile out(output == StandardOutput::kReadOnlyFile ? GENERIC_READ
+                                                                : GENERIC_READ | GENERIC_WRITE);
+  const CaptureFile err;
   if (out.Get() == INVALID_HANDLE_VALUE || err.Get() == INVALID_HANDLE_VALUE) return run;
+  std::optional<CaptureConsole> console;
+  if (output == StandardOutput::kConsole) {
+    console.emplace();
+    if (console->Get() == INVALID_HANDLE_VALUE) {
+      run.err = "no console of 2000 lines: error " + std::to_string(::GetLastError());
+      return run;
+    }
+  }
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nullptr;
-  startup.hStdOutput = out.Get();
+  startup.hStdOutput = output == StandardOutput::kNone      ? nullptr
+                       : output == StandardOutput::kConsole ? console->Get()
+                                                            : out.Get();
   startup.hStdError = err.Get();
   std::string commandLine = "\"";
   commandLine += executable;
   commandLine += "\" ";
   commandLine += arguments;
   PROCESS_INFORMATION started{};
+  // A program writing to the test's console shares it; any other gets a console of its own.
+  const DWORD flags = console ? 0 : CREATE_NO_WINDOW;
   const BOOL created =
       token.Get() != nullptr
           ? ::CreateProcessAsUserA(token.Get(), executable.c_str(), commandLine.data(), nullptr,
-                                   nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                                   &started)
-          : ::CreateProcessA(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                             CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+                                   nullptr, TRUE, flags, nullptr, nullptr, &startup, &started)
+          : ::CreateProcessA(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
+                             nullptr, nullptr, &startup, &started);
   if (!created) {
     run.err = "could not start " + executable + ": error " + std::to_string(::GetLastError());
     return run;
@@ -260,7 +324,7 @@ ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& a
     ::TerminateProcess(process.Get(), 1);
     ::WaitForSingleObject(process.Get(), 5000);
   }
-  run.out = out.ReadAll();
+  run.out = console ? console->ReadAll() : out.ReadAll();
   run.err += err.ReadAll();
   return run;
 }

@@ -98,10 +98,17 @@ struct ConsoleRun {
 // The rights a console program is started with: the test's own (an administrator's full
 // token under Wine), or the limited token linked to it, as a non-elevated prompt has.
 enum class StartRights { kAsTheTest, kLimited };
+// Where a console program's standard output goes: a file the test reads back, a file opened
+// for reading only (every write fails, as on a full disk), or nowhere (a null handle, as a
+// detached process has; Wine also hands a child a handle closed before the start as null), or
+// a console of the test's own (2000 lines of 200 characters), read back as lines of text
+// without their trailing blanks.
+enum class StandardOutput { kCaptured, kReadOnlyFile, kNone, kConsole };
 // Runs `executable` with `arguments` (a command-line tail, quoted as the program needs), its
 // standard output and error going to files of their own (no pipe can fill and block it).
 ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& arguments,
-                             StartRights rights = StartRights::kAsTheTest, DWORD timeoutMs = 10000);
+                             StartRights rights = StartRights::kAsTheTest, DWORD timeoutMs = 10000,
+                             StandardOutput output = StandardOutput::kCaptured);
 
 // A window's text, read by message (works across processes); "<no answer>" on time-out.
 std::string TextOf(HWND window);
