@@ -141,7 +141,8 @@ std::string HelpText(bool hiveSupported) {
       "\n"
       "Options:\n"
       "  --dry-run    say what would be written, write nothing\n"
-      "  --json       one JSON document (UTF-8) on standard output instead of text\n"
+      "  --json       one JSON document (ASCII) on standard output instead of text, on\n"
+      "               refusals too\n"
       "  --undo-file FILE\n"
       "               before writing, save a .reg file (REGEDIT4) that puts every key about\n"
       "               to change back to its present prefix\n";
@@ -164,6 +165,7 @@ std::string HelpText(bool hiveSupported) {
       "  4     at least one write failed (the other keys were still written)\n"
       "  5     not enough rights: run it as an administrator (elevated)\n"
       "  10    the undo file cannot be written: nothing was changed\n"
+      "  29    the report cannot be written (standard output refused); the run went on\n"
       "  87    bad command line\n";
   if (hiveSupported) {
     text +=
