@@ -303,8 +303,12 @@ ConsoleRun RunConsoleProgram(const std::string& executable, const std::string& a
   commandLine += "\" ";
   commandLine += arguments;
   PROCESS_INFORMATION started{};
-  // A program writing to the test's console shares it; any other gets a console of its own.
-  const DWORD flags = console ? 0 : CREATE_NO_WINDOW;
+  // A program writing to the test's console shares it; one without standard output runs
+  // detached, without a console (with one, Wine would hand it the console's output); any
+  // other gets a console of its own.
+  const DWORD flags = console                           ? 0
+                      : output == StandardOutput::kNone ? DETACHED_PROCESS
+                                                        : CREATE_NO_WINDOW;
   const BOOL created =
       token.Get() != nullptr
           ? ::CreateProcessAsUserA(token.Get(), executable.c_str(), commandLine.data(), nullptr,

@@ -99,8 +99,8 @@ struct ConsoleRun {
 // token under Wine), or the limited token linked to it, as a non-elevated prompt has.
 enum class StartRights { kAsTheTest, kLimited };
 // Where a console program's standard output goes: a file the test reads back, a file opened
-// for reading only (every write fails, as on a full disk), or nowhere (a null handle, as a
-// detached process has; Wine also hands a child a handle closed before the start as null), or
+// for reading only (every write fails, as on a full disk), or nowhere (a null handle in a
+// detached process without a console), or
 // a console of the test's own (2000 lines of 200 characters), read back as lines of text
 // without their trailing blanks.
 enum class StandardOutput { kCaptured, kReadOnlyFile, kNone, kConsole };
