@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/memory_registry.h"
 #include "tool_driver.h"
@@ -32,6 +33,18 @@ json ParseJson(const ConsoleRun& run) {
 
 std::optional<RegistryValue> DialPrefixAt(const std::string& keyPath) {
   return ReadMachineValue(keyPath, "DialPrefix");
+}
+
+// Puts a modem settings key holding "D" below `base` for each name into the real registry.
+std::string ImportModems(RealRegistryFixture& registry, const std::string& base,
+                         const std::vector<std::string>& names) {
+  MemoryRegistry tree;
+  for (const std::string& name : names) {
+    tree.SetDword(base + name, "TONE", 1);
+    tree.SetDword(base + name, "PULSE", 0);
+    tree.SetString(base + name, "DIALPREFIX", "D");
+  }
+  return registry.Import(tree);
 }
 
 // ---- Each command on the typical, mixed, all-secure and empty registries.
@@ -120,14 +133,9 @@ TEST_F(ToolTest, CompanionNormalJsonReportsEveryWriteAndTheRestart) {
 TEST_F(ToolTest, CompanionNamesHostileKeysInValidJsonAndInTheConsoleCodePage) {
   // Names the registry allows and a careless writer would break JSON with, each a modem key.
   const std::string base = "SYSTEM\\CurrentControlSet\\Control\\CompanionNames\\";
-  const std::string names[] = {"quote\"d", "caf\xE9", std::string("ctl\x01\x1F"), "tab\tbed"};
-  MemoryRegistry tree;
-  for (const std::string& name : names) {
-    tree.SetDword(base + name, "TONE", 1);
-    tree.SetDword(base + name, "PULSE", 0);
-    tree.SetString(base + name, "DIALPREFIX", "D");
-  }
-  ASSERT_EQ(registry.Import(tree), "");
+  ASSERT_EQ(
+      ImportModems(registry, base, {"quote\"d", "caf\xE9", std::string("ctl\x01\x1F"), "tab\tbed"}),
+      "");
 
   const ConsoleRun run = Companion("status --json");
   EXPECT_EQ(run.exitCode, std::optional<DWORD>(0)) << run.err;
@@ -230,14 +238,11 @@ TEST_F(ToolTest, CompanionWhoseReportCannotBeWrittenExitsWith29) {
 // the console shows it whole, as a file receives it.
 TEST_F(ToolTest, CompanionWritesALongReportToAConsoleWhole) {
   const std::string base = "SYSTEM\\CurrentControlSet\\Control\\LongReport\\";
-  MemoryRegistry tree;
+  std::vector<std::string> names;
   for (int i = 0; i < 500; ++i) {
-    std::string name = std::to_string(1000 + i) + std::string(110, 'k') + "caf\xE9";
-    tree.SetDword(base + name, "TONE", 1);
-    tree.SetDword(base + name, "PULSE", 0);
-    tree.SetString(base + name, "DIALPREFIX", "D");
+    names.push_back(std::to_string(1000 + i) + std::string(110, 'k') + "caf\xE9");
   }
-  ASSERT_EQ(registry.Import(tree), "");
+  ASSERT_EQ(ImportModems(registry, base, names), "");
 
   const ConsoleRun file = Companion("status");
   ASSERT_EQ(file.exitCode, std::optional<DWORD>(0)) << file.err;
