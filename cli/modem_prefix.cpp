@@ -310,10 +310,11 @@ ordered_json ReportJson(const Report& report, const CliSystem& system, const Com
     doc["compliant"] = report.outcome.keysNotInMode == 0;
     doc["keysNotInMode"] = report.outcome.keysNotInMode;
     doc["summary"] = CheckSummary(report, line);
-  } else if (line.command != CliCommand::kStatus && refusal) {
-    doc["dryRun"] = line.dryRun;
   } else if (line.command != CliCommand::kStatus) {
     doc["dryRun"] = line.dryRun;
+  }
+  // A refused run changed nothing, so it lists no writes.
+  if ((line.command == CliCommand::kSecure || line.command == CliCommand::kNormal) && !refusal) {
     ordered_json written = ordered_json::array();
     ordered_json unchanged = ordered_json::array();
     ordered_json failed = ordered_json::array();
