@@ -343,6 +343,20 @@ TEST_F(HiveFrontTest, EveryRefusalWithJsonIsOneDocumentAndTheFilesStayAsTheyWere
        "caf\xC3\xA9"},
       {"NoHive", {"status"}, {}, 87, 0, "--hive PATH"},
   };
+  // The hive as a file: which file (a new one renamed over it has another inode), its owner,
+  // mode, size and time of change.
+  const auto attributes = [&] {
+    struct stat info {};
+    EXPECT_EQ(::stat(hive.c_str(), &info), 0);
+    return std::vector<long long>{static_cast<long long>(info.st_ino),
+                                  info.st_uid,
+                                  info.st_gid,
+                                  info.st_mode,
+                                  info.st_size,
+                                  info.st_mtim.tv_sec,
+                                  info.st_mtim.tv_nsec};
+  };
+  const std::vector<long long> before = attributes();
   const std::vector<std::string> entries = folder.Entries();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -359,6 +373,7 @@ TEST_F(HiveFrontTest, EveryRefusalWithJsonIsOneDocumentAndTheFilesStayAsTheyWere
     EXPECT_EQ(doc.contains("keys") ? doc["keys"].size() : 0u, c.keysRead) << doc.dump();
     EXPECT_FALSE(doc.contains("written")) << doc.dump();
     EXPECT_EQ(ReadBytes(hive), sound);
+    EXPECT_EQ(attributes(), before);
     EXPECT_EQ(folder.Entries(), entries);
   }
 
@@ -377,8 +392,8 @@ TEST_F(HiveFrontTest, AReportThatCannotBeWrittenFailsTheRunWith29) {
   const std::string hive = MakeHive(1);
   const std::string errors = folder.File("stderr");
   const auto run = [&](const std::string& command, const std::string& redirection) {
-    const std::string line = "'" + std::string(MODEMPREFIX_EXE) + "' --hive '" + hive + "' " +
-                             command + " " + redirection + " 2>'" + errors + "'";
+    std::string line = "'" MODEMPREFIX_EXE "' --hive '";
+    line += hive + "' " + command + " " + redirection + " 2>'" + errors + "'";
     const int status = std::system(line.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   };
