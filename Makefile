@@ -3,8 +3,9 @@
 #   make deps   install the Debian packages the build and the tests need (only missing ones)
 #   make build  configure and build build/host, build/asan and build/win
 #   make test   deps, build, format check, then every test suite; fails if anything fails
-#   make dist   deps, build the two Windows programs, then packaging/make-release: dist/ holds
-#               the installer package, the portable archive and SHA256SUMS (signed when SIGN_PFX
+#   make dist   deps, build the two Windows programs and the Debian package of the offline
+#               companion (packaging/make-deb), then packaging/make-release: dist/ holds the
+#               installer package, the portable archive, the .deb and SHA256SUMS (signed when SIGN_PFX
 #               names a code-signing certificate; see packaging/make-release); the same commit
 #               gives the same bytes (scripts/check-reproducible checks two fresh clones)
 #   make demo   deps, then scripts/demo: build build/win and run the tool on a demo registry
@@ -23,7 +24,9 @@ WINE_RUN := scripts/wine-run --root build/win/wine
 PACKAGES := g++ cmake googletest libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb \
 	xauth fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev \
 	nlohmann-json3-dev pkg-config libhivex-dev reglookup wixl msitools osslsigncode openssl zip \
-	unzip git libwin-hivex-perl
+	unzip git libwin-hivex-perl dpkg-dev scdoc lintian man-db
+# The release's version, as CMakeLists.txt declares it.
+VERSION := $(shell sed -n 's/^project.ModemConfig VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # Our own C++ sources, for the format check.
@@ -116,7 +119,8 @@ test: deps
 dist: deps
 	cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 	$(CMAKE_BUILD) build/win -j$(JOBS) --target release_programs
-	packaging/make-release --build build/win --out dist
+	packaging/make-deb --build build/deb --out build/deb-package
+	packaging/make-release --build build/win --out dist --deb build/deb-package/modemprefix_$(VERSION)_amd64.deb
 
 demo: deps
 	scripts/demo
@@ -133,4 +137,4 @@ clean:
 	  $(WINE_RUN) --config $$config --stop; done
 	-[ ! -d build/win/demo ] || for config in desktop display; do \
 	  scripts/wine-run --root build/win/demo --config $$config --stop; done
-	rm -rf build/host build/asan build/win build/fuzz build/fuzz-coverage dist
+	rm -rf build/host build/asan build/win build/deb build/deb-package build/fuzz build/fuzz-coverage dist
