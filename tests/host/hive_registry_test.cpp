@@ -76,7 +76,7 @@ class HiveTest : public ::testing::Test {
 
 // ---- CurrentControlSet and the scan.
 
-TEST_F(HiveTest, TheScanWalksTheControlSetThatSelectCurrentNamesAsCurrentControlSet) {
+TEST_F(HiveTest, TheScanWalksTheControlSetThatSelectDefaultNamesAsCurrentControlSet) {
   const std::string ccs = "SYSTEM\\CurrentControlSet\\";
   const std::string cs1 = "SYSTEM\\ControlSet001\\";
   const std::string cs3 = "SYSTEM\\ControlSet003\\";
@@ -86,36 +86,74 @@ TEST_F(HiveTest, TheScanWalksTheControlSetThatSelectCurrentNamesAsCurrentControl
     first.insert(first.end(), rest.begin(), rest.end());
     return first;
   };
+  const std::vector<Record> set1 =
+      with({{ccs + kModems + "0000", "D"}, {ccs + kModems + "0001", "A"}});
+  const std::vector<Record> set2 = with({{ccs + kModems + "0000", "A"}});
+  const std::vector<Record> set3 = with({{ccs + kModems + "0000", "D"}});
+  // The fixture's Select\LastKnownGood is 3.
   struct Case {
+    std::optional<std::uint32_t> byDefault;
     std::optional<std::uint32_t> current;
     std::optional<std::uint32_t> mapped;
     const char* note;
     std::vector<Record> records;
   };
   const Case cases[] = {
-      {1, 1, "CurrentControlSet is ControlSet001 (Select\\Current = 1)",
-       with({{ccs + kModems + "0000", "D"}, {ccs + kModems + "0001", "A"}})},
-      {2, 2, "CurrentControlSet is ControlSet002 (Select\\Current = 2)",
-       with({{ccs + kModems + "0000", "A"}})},
-      {3, 3, "CurrentControlSet is ControlSet003 (Select\\Current = 3)",
-       with({{ccs + kModems + "0000", "D"}})},
-      {std::nullopt, std::nullopt, "no CurrentControlSet: Select has no value Current", rest},
-      {0, std::nullopt, "no CurrentControlSet: Select\\Current is 0, not a control set number",
-       rest},
-      {4, std::nullopt,
-       "no CurrentControlSet: Select\\Current names ControlSet004, which the hive does not hold",
+      {1, 1, 1,
+       "CurrentControlSet is ControlSet001 (Select\\Default = 1, the set Windows starts from); "
+       "the fallback is ControlSet003 (Select\\LastKnownGood = 3)",
+       set1},
+      {3, 3, 3,
+       "CurrentControlSet is ControlSet003 (Select\\Default = 3, the set Windows starts from)",
+       set3},
+      // Windows starts from Default, whatever the last boot used.
+      {2, 1, 2,
+       "CurrentControlSet is ControlSet002 (Select\\Default = 2, the set Windows starts from); "
+       "the last boot used ControlSet001 (Select\\Current = 1); the fallback is ControlSet003 "
+       "(Select\\LastKnownGood = 3)",
+       set2},
+      {1, 2, 1,
+       "CurrentControlSet is ControlSet001 (Select\\Default = 1, the set Windows starts from); "
+       "the last boot used ControlSet002 (Select\\Current = 2); the fallback is ControlSet003 "
+       "(Select\\LastKnownGood = 3)",
+       set1},
+      // No usable Default: the set the last boot used stands in.
+      {std::nullopt, 2, 2,
+       "CurrentControlSet is ControlSet002 (Select\\Current = 2, the set the last boot used: "
+       "Select has no value Default)",
+       set2},
+      {0, 3, 3,
+       "CurrentControlSet is ControlSet003 (Select\\Current = 3, the set the last boot used: "
+       "Select\\Default is 0, not a control set number)",
+       set3},
+      {4, 1, 1,
+       "CurrentControlSet is ControlSet001 (Select\\Current = 1, the set the last boot used: "
+       "Select\\Default names ControlSet004, which the hive does not hold)",
+       set1},
+      {std::nullopt, std::nullopt, std::nullopt,
+       "no CurrentControlSet: Select has no value Default, and Select has no value Current", rest},
+      {0, 0, std::nullopt,
+       "no CurrentControlSet: Select\\Default is 0, not a control set number, and "
+       "Select\\Current is 0, not a control set number",
        rest},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.note);
-    auto hive = OpenHive(MakeHive(c.current), HiveAccess::kRead);
+    const std::string path = MakeHive(std::nullopt);
+    {
+      auto building = OpenHive(path, HiveAccess::kWrite);
+      if (c.byDefault) SetDword(*building, "SYSTEM\\Select", "Default", *c.byDefault);
+      if (c.current) SetDword(*building, "SYSTEM\\Select", "Current", *c.current);
+      ASSERT_EQ(building->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+    }
+    auto hive = OpenHive(path, HiveAccess::kRead);
     EXPECT_EQ(hive->Mapping().current, c.mapped);
     EXPECT_EQ(hive->Mapping().note, c.note);
     EXPECT_EQ(Scan(*hive), c.records);
   }
 }
 
-TEST_F(HiveTest, SelectCurrentOfTheWrongTypeOrAMissingSelectKeyGivesNoCurrentControlSet) {
+TEST_F(HiveTest, SelectValuesOfTheWrongTypeOrAMissingSelectKeyGiveNoCurrentControlSet) {
   struct Case {
     const char* label;
     std::function<void(HiveRegistry&)> change;
@@ -125,17 +163,22 @@ TEST_F(HiveTest, SelectCurrentOfTheWrongTypeOrAMissingSelectKeyGivesNoCurrentCon
       {"REG_SZ",
        [](HiveRegistry& h) {
          h.SetValue("SYSTEM\\Select", "Current", regtype::kSz, {'2', 0});
+         h.SetValue("SYSTEM\\Select", "Default", regtype::kSz, {'2', 0});
        },
-       "no CurrentControlSet: Select\\Current is not a REG_DWORD"},
+       "no CurrentControlSet: Select\\Default is not a REG_DWORD, and Select\\Current is not a "
+       "REG_DWORD"},
       {"three bytes",
        [](HiveRegistry& h) {
          h.SetValue("SYSTEM\\Select", "Current", regtype::kDword, {2, 0, 0});
+         h.SetValue("SYSTEM\\Select", "Default", regtype::kDword, {2, 0, 0});
        },
-       "no CurrentControlSet: Select\\Current is not a REG_DWORD"},
+       "no CurrentControlSet: Select\\Default is not a REG_DWORD, and Select\\Current is not a "
+       "REG_DWORD"},
       {"no Select", [](HiveRegistry& h) { h.DeleteKey("SYSTEM\\Select"); },
        "no CurrentControlSet: the hive has no key Select"},
       {"target deleted", [](HiveRegistry& h) { h.DeleteKey("SYSTEM\\ControlSet002"); },
-       "no CurrentControlSet: Select\\Current names ControlSet002, which the hive does not hold"},
+       "no CurrentControlSet: Select\\Default names ControlSet002, which the hive does not hold, "
+       "and Select\\Current names ControlSet002, which the hive does not hold"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -251,7 +294,8 @@ TEST_F(HiveTest, AFailureAtAnyCommitStepLeavesTheOldHiveOrTheNewOneAndNoStrayFil
     auto hive = SwitchToSecure(path);
     const HiveProblem problem = hive->Commit(
         {.keepBackup = true, .stepHook = [&](CommitStep step) { return step != c.step; }});
-    EXPECT_EQ(problem.error, HiveError::kWriteFailed);
+    // Once the new hive is in place, the failure says so in a class of its own.
+    EXPECT_EQ(problem.error, c.newHiveInPlace ? HiveError::kNotConfirmed : HiveError::kWriteFailed);
     EXPECT_NE(problem.message.find(CommitStepName(c.step)), std::string::npos) << problem.message;
     hive.reset();
     if (c.newHiveInPlace) {
