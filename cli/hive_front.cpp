@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "discovery/modem_scan.h"
 #include "platform/hive_registry.h"
 #include "platform/replace_file.h"
 
@@ -19,6 +20,8 @@ int ExitCodeFor(HiveError error) {
       return exitcode::kHiveUnreadable;
     case HiveError::kNotCleanlySaved:
       return exitcode::kHiveNotCleanlySaved;
+    case HiveError::kNotConfirmed:
+      return exitcode::kHiveNotConfirmed;
     case HiveError::kReadOnly:
     case HiveError::kLocked:
     case HiveError::kWriteFailed:
@@ -44,6 +47,16 @@ std::string StoredPath(const ControlSetMapping& mapping, const std::string& path
   return "SYSTEM\\ControlSet" + number + HiveNameUtf8(path.substr(kCurrent.size()));
 }
 
+// Whether the switch to `target` has anything to write on the hive: the scan the run makes,
+// without writing. A switch with nothing to write needs neither write access nor the lock.
+bool SwitchWouldWrite(HiveRegistry& hive, TargetMode target) {
+  ModemInventory inventory;
+  inventory.CreateLists();
+  NameBuffer nameBuffer{};
+  ModemScanner(hive, inventory, nameBuffer).ScanModemSettings();
+  return !RecordsToWrite(inventory, target).empty();
+}
+
 }  // namespace
 
 namespace {
@@ -57,34 +70,73 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
     return exitcode::kBadCommandLine;
   }
 
-  const bool writes = line.command != CliCommand::kStatus && !line.dryRun;
+  // The hive is read first. It is opened for writing (and locked) only when the switch has
+  // something to write; a dry run asks, without writing or locking, what that would refuse.
+  const bool switches = line.command == CliCommand::kSecure || line.command == CliCommand::kNormal;
   HiveProblem problem;
-  const std::unique_ptr<HiveRegistry> hive =
-      HiveRegistry::Open(line.hivePath, writes ? HiveAccess::kWrite : HiveAccess::kRead, &problem);
+  std::unique_ptr<HiveRegistry> hive =
+      HiveRegistry::Open(line.hivePath, HiveAccess::kRead, &problem);
   if (!hive) {
     err << "modemprefix: " << problem.message << "\n";
     return ExitCodeFor(problem.error);
   }
+  if (switches && !hive->CleanlySaved()) {
+    // Its logs may hold a newer state than the file, so even "nothing to write" could be
+    // wrong: a switch (a dry run too) is refused whatever the file holds.
+    err << "modemprefix: " << line.hivePath
+        << ": was not cleanly saved (its header's sequence numbers differ); Windows would replay "
+           "the transaction logs beside it at the next boot, so it is not switched. Nothing was "
+           "changed.\n";
+    return exitcode::kHiveNotCleanlySaved;
+  }
+  if (switches &&
+      SwitchWouldWrite(*hive, line.command == CliCommand::kSecure ? TargetMode::kSecureAccess
+                                                                  : TargetMode::kNormalOperation) &&
+      hive->UnreadableKeys().empty()) {
+    if (line.dryRun) {
+      const HiveProblem refused = hive->File().CheckReplaceable();
+      if (refused.error != HiveError::kNone) {
+        err << "modemprefix: " << refused.message << ". Nothing was changed.\n";
+        return ExitCodeFor(refused.error);
+      }
+    } else {
+      hive.reset();
+      hive = HiveRegistry::Open(line.hivePath, HiveAccess::kWrite, &problem);
+      if (!hive) {
+        err << "modemprefix: " << problem.message << ". Nothing was changed.\n";
+        return ExitCodeFor(problem.error);
+      }
+    }
+  }
   for (const std::string& warning : hive->Warnings()) err << "modemprefix: " << warning << "\n";
 
+  std::vector<std::string> notes{hive->Mapping().note};
+  if (hive->File().ThroughLink()) {
+    notes.push_back(line.hivePath + " is a link: the hive is the file it points to, " +
+                    hive->File().Target() +
+                    (switches ? ", which is written, with its backup beside it" : ""));
+  }
   CliSystem system{*hive,
                    &NoRunningSystem,
                    nullptr,
                    &PortableStatusText,
                    &Windows1252ToUtf8,
-                   {hive->Mapping().note},
+                   notes,
                    [&hive](const std::string& path) { return StoredPath(hive->Mapping(), path); },
-                   &ReplaceFileWith};
+                   &ReplaceFileWith,
+                   [&hive] { return hive->UnreadableKeys(); }};
   ReportText report;
   const int code = RunCommand(line, system, report, err);
   if (hive->Modified()) {
     const HiveProblem written =
         hive->Commit({.keepBackup = line.backup, .stepHook = commitStepHook});
     if (written.error != HiveError::kNone) {
-      // Nothing reached the file: a report of writes would be false, so none is shown.
-      err << "modemprefix: " << written.message << " Nothing was changed.\n";
+      // A report of writes would be false (nothing reached the file) or unconfirmed (the new
+      // hive is in place, the message says so): none is shown.
+      err << "modemprefix: " << written.message << "\n";
       return ExitCodeFor(written.error);
     }
+    if (!written.message.empty()) err << "modemprefix: note: " << written.message << "\n";
   }
   // Text for people names keys in Windows-1252, the hive's code page; a Linux terminal reads
   // UTF-8. JSON is UTF-8 already.

@@ -43,6 +43,7 @@ struct Report {
   std::vector<KeyResult> results;         // secure/normal: one entry a key, in record order
   SwitchOutcome switchOutcome;            // the writes tried (none in a dry run)
   RunOutcome outcome;
+  std::vector<std::string> unreadable;  // keys the scan could not read
 };
 
 ModeSummary Summarise(const std::vector<KeyRecord>& keys) {
@@ -248,6 +249,13 @@ ordered_json PathJson(const std::string& path, const CliSystem& system) {
   return key;
 }
 
+// The warning for a key that could not be read, as the text report shows it.
+std::string UnreadableWarning(const std::string& key) {
+  return "the key " + key +
+         " cannot be read (the hive is damaged there): the keys below it are missing from this "
+         "report";
+}
+
 ordered_json ReportJson(const Report& report, const CliSystem& system, const CommandLine& line) {
   ordered_json doc;
   doc["command"] = CommandName(line.command);
@@ -255,6 +263,13 @@ ordered_json ReportJson(const Report& report, const CliSystem& system, const Com
   // (Linux). Bytes that are not UTF-8 show as U+FFFD when the document is written.
   if (!line.hivePath.empty()) doc["hive"] = line.hivePath;
   if (!system.notes.empty()) doc["notes"] = system.notes;
+  if (!report.unreadable.empty()) {
+    ordered_json warnings = ordered_json::array();
+    for (const std::string& key : report.unreadable) {
+      warnings.push_back(system.toUtf8(UnreadableWarning(key)).text);
+    }
+    doc["warnings"] = std::move(warnings);
+  }
   ordered_json keys = ordered_json::array();
   for (const KeyRecord& key : report.keys) {
     ordered_json entry = PathJson(key.path, system);
@@ -399,6 +414,7 @@ std::string WriteUndoFile(const Report& report, const CliSystem& system, TargetM
 
 int ExitCodeFor(const RunOutcome& outcome) {
   if (outcome.noRights) return exitcode::kNoRights;
+  if (outcome.keysUnreadable > 0) return exitcode::kHiveUnreadable;
   if (outcome.command == CliCommand::kCheck) {
     return outcome.keysNotInMode > 0 ? exitcode::kNotCompliant : exitcode::kDone;
   }
@@ -432,6 +448,22 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
   Report report = Scan(system);
   report.outcome.command = line.command;
   report.outcome.dryRun = line.dryRun;
+  if (system.unreadableKeys) report.unreadable = system.unreadableKeys();
+  report.outcome.keysUnreadable = report.unreadable.size();
+  if (!report.unreadable.empty()) {
+    const bool writes =
+        (line.command == CliCommand::kSecure || line.command == CliCommand::kNormal) &&
+        !line.dryRun;
+    if (writes) {
+      // What could not be read may hold keys the switch would miss: nothing is written.
+      err << "modemprefix: " << Printable(UnreadableWarning(report.unreadable.front()))
+          << ". Nothing was written.\n";
+      return exitcode::kHiveUnreadable;
+    }
+    for (const std::string& key : report.unreadable) {
+      if (!line.json) out << "Warning: " << Printable(UnreadableWarning(key)) << "\n";
+    }
+  }
   if (line.command == CliCommand::kCheck) {
     // The scan's records only: check never writes.
     const char* const wanted = TargetPrefix(TargetOf(line.checkMode));
