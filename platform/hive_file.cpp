@@ -230,6 +230,8 @@ const char* CommitStepName(CommitStep step) {
   switch (step) {
     case CommitStep::kWriteNew:
       return "writing the new hive";
+    case CommitStep::kCarryAttributes:
+      return "giving the new hive the old one's extended attributes";
     case CommitStep::kSyncNew:
       return "flushing the new hive to disk";
     case CommitStep::kCheckNew:
@@ -444,7 +446,11 @@ HiveProblem HiveFile::Replace(
         // Locked before it has the hive's name, so no other writer ever holds it unlocked.
         if (::flock(fresh.fd, LOCK_EX | LOCK_NB) != 0) return false;
         if (!CarryOwnerAndMode(fresh.fd, original, &note)) return false;
-        if (!write(DescriptorName(fresh.fd))) return false;
+        return write(DescriptorName(fresh.fd));
+      })) {
+    return failed();
+  }
+  if (!run(CommitStep::kCarryAttributes, [&] {
         detail = WriteAttributes(fresh.fd, attributes);
         return detail.empty();
       })) {
@@ -477,14 +483,14 @@ HiveProblem HiveFile::Replace(
           std::string name = target + ".bak";
           if (n > 0) name += '.' + std::to_string(n);
           if (copy.empty()) {
-            if (::linkat(AT_FDCWD, DescriptorName(impl.file.fd).c_str(), AT_FDCWD, name.c_str(),
-                         AT_SYMLINK_FOLLOW) == 0) {
+            if (options.linkBackup && ::linkat(AT_FDCWD, DescriptorName(impl.file.fd).c_str(),
+                                               AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
               backup = name;
               return true;
             }
-            if (errno == EEXIST) continue;
-            if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK &&
-                errno != ENOENT) {
+            if (options.linkBackup && errno == EEXIST) continue;
+            if (options.linkBackup && errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV &&
+                errno != EMLINK && errno != ENOENT) {
               return false;
             }
             copy = privateFolder + "/backup";

@@ -48,18 +48,21 @@ struct HiveProblem {
 
 // The steps of a replacement, in order. The hook is asked before each.
 enum class CommitStep {
-  kWriteNew,       // write the new file in a private folder beside the original, with its
-                   // owner, mode and extended attributes
-  kSyncNew,        // flush the new file to disk
-  kCheckNew,       // read the new file back, compare it and its attributes with what was meant
-  kKeepBackup,     // keep the original as PATH.bak (or PATH.bak.N), when asked
-  kReplace,        // rename the new file over the original
-  kSyncDirectory,  // flush the folder, so the rename is on disk, and confirm the attributes
+  kWriteNew,         // write the new file in a private folder beside the original, with its
+                     // owner and mode
+  kCarryAttributes,  // give the new file the original's extended attributes
+  kSyncNew,          // flush the new file to disk
+  kCheckNew,         // read the new file back, compare it and its attributes with what was meant
+  kKeepBackup,       // keep the original as PATH.bak (or PATH.bak.N), when asked
+  kReplace,          // rename the new file over the original
+  kSyncDirectory,    // flush the folder, so the rename is on disk, and confirm the attributes
 };
 const char* CommitStepName(CommitStep step);
 
 struct CommitOptions {
   bool keepBackup = true;
+  // False: the backup is copied, as where the file system has no hard links. For tests.
+  bool linkBackup = true;
   // Asked before each step; returning false makes that step fail (as with an I/O error). For
   // tests; empty in the product.
   std::function<bool(CommitStep)> stepHook;

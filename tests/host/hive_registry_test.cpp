@@ -283,72 +283,81 @@ TEST_F(HiveTest, AFailureAtAnyCommitStepLeavesTheOldHiveOrTheNewOneAndNoStrayFil
     bool newHiveInPlace;
   };
   const Case cases[] = {
-      {CommitStep::kWriteNew, false}, {CommitStep::kSyncNew, false},
-      {CommitStep::kCheckNew, false}, {CommitStep::kKeepBackup, false},
-      {CommitStep::kReplace, false},  {CommitStep::kSyncDirectory, true},
+      {CommitStep::kWriteNew, false},     {CommitStep::kCarryAttributes, false},
+      {CommitStep::kSyncNew, false},      {CommitStep::kCheckNew, false},
+      {CommitStep::kKeepBackup, false},   {CommitStep::kReplace, false},
+      {CommitStep::kSyncDirectory, true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(CommitStepName(c.step));
-    const std::string path = MakeHive(1, "FAIL");
-    const std::vector<std::uint8_t> before = ReadBytes(path);
-    auto hive = SwitchToSecure(path);
-    const HiveProblem problem = hive->Commit(
-        {.keepBackup = true, .stepHook = [&](CommitStep step) { return step != c.step; }});
-    // Once the new hive is in place, the failure says so in a class of its own.
-    EXPECT_EQ(problem.error, c.newHiveInPlace ? HiveError::kNotConfirmed : HiveError::kWriteFailed);
-    EXPECT_NE(problem.message.find(CommitStepName(c.step)), std::string::npos) << problem.message;
-    hive.reset();
-    if (c.newHiveInPlace) {
-      EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"FAIL", "FAIL.bak"}));
-      EXPECT_EQ(ReadBytes(path + ".bak"), before);
-      EXPECT_EQ(Scan(*OpenHive(path, HiveAccess::kRead)).front().second, "A");
-    } else {
-      EXPECT_EQ(folder.Entries(), std::vector<std::string>{"FAIL"});
-      EXPECT_EQ(ReadBytes(path), before);
+  // With the backup a hard link, and copied as where the file system has no hard links.
+  for (const bool linkBackup : {true, false})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(CommitStepName(c.step) + std::string(linkBackup ? ", linked" : ", copied"));
+      const std::string path = MakeHive(1, "FAIL");
+      const std::vector<std::uint8_t> before = ReadBytes(path);
+      auto hive = SwitchToSecure(path);
+      const HiveProblem problem = hive->Commit(
+          {.keepBackup = true, .linkBackup = linkBackup, .stepHook = [&](CommitStep step) {
+             return step != c.step;
+           }});
+      // Once the new hive is in place, the failure says so in a class of its own.
+      EXPECT_EQ(problem.error,
+                c.newHiveInPlace ? HiveError::kNotConfirmed : HiveError::kWriteFailed);
+      EXPECT_NE(problem.message.find(CommitStepName(c.step)), std::string::npos) << problem.message;
+      hive.reset();
+      if (c.newHiveInPlace) {
+        EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"FAIL", "FAIL.bak"}));
+        EXPECT_EQ(ReadBytes(path + ".bak"), before);
+        EXPECT_EQ(Scan(*OpenHive(path, HiveAccess::kRead)).front().second, "A");
+      } else {
+        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"FAIL"});
+        EXPECT_EQ(ReadBytes(path), before);
+      }
+      ::unlink(path.c_str());
+      ::unlink((path + ".bak").c_str());
     }
-    ::unlink(path.c_str());
-    ::unlink((path + ".bak").c_str());
-  }
 }
 
 TEST_F(HiveTest, AKillAtAnyCommitStepLeavesTheOldHiveOrTheNewOne) {
-  for (const CommitStep killed :
-       {CommitStep::kWriteNew, CommitStep::kSyncNew, CommitStep::kCheckNew, CommitStep::kKeepBackup,
-        CommitStep::kReplace, CommitStep::kSyncDirectory}) {
-    SCOPED_TRACE(CommitStepName(killed));
-    const std::string path = MakeHive(1, "KILL");
-    const std::vector<std::uint8_t> before = ReadBytes(path);
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      auto hive = SwitchToSecure(path);
-      // The hook runs before the step; killed after half of what it writes, where it writes.
-      hive->Commit({.keepBackup = true, .stepHook = [&](CommitStep step) {
-                      if (step == killed) ::_exit(0);
-                      return true;
-                    }});
-      ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child was not killed";
+  for (const bool linkBackup : {true, false})
+    for (const CommitStep killed :
+         {CommitStep::kWriteNew, CommitStep::kCarryAttributes, CommitStep::kSyncNew,
+          CommitStep::kCheckNew, CommitStep::kKeepBackup, CommitStep::kReplace,
+          CommitStep::kSyncDirectory}) {
+      SCOPED_TRACE(CommitStepName(killed) + std::string(linkBackup ? ", linked" : ", copied"));
+      const std::string path = MakeHive(1, "KILL");
+      const std::vector<std::uint8_t> before = ReadBytes(path);
+      const pid_t child = ::fork();
+      ASSERT_NE(child, -1);
+      if (child == 0) {
+        auto hive = SwitchToSecure(path);
+        // The hook runs before the step; killed after half of what it writes, where it writes.
+        hive->Commit(
+            {.keepBackup = true, .linkBackup = linkBackup, .stepHook = [&](CommitStep step) {
+               if (step == killed) ::_exit(0);
+               return true;
+             }});
+        ::_exit(1);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child was not killed";
 
-    // The next writer finds the hive unlocked, whole, and removes what the killed one left.
-    auto after = OpenHive(path, HiveAccess::kWrite);
-    const std::string prefix = Scan(*after).front().second;
-    if (killed == CommitStep::kSyncDirectory) {
-      EXPECT_EQ(prefix, "A");
-    } else {
-      EXPECT_EQ(prefix, "D");
-      EXPECT_EQ(ReadBytes(path), before);
+      // The next writer finds the hive unlocked, whole, and removes what the killed one left.
+      auto after = OpenHive(path, HiveAccess::kWrite);
+      const std::string prefix = Scan(*after).front().second;
+      if (killed == CommitStep::kSyncDirectory) {
+        EXPECT_EQ(prefix, "A");
+      } else {
+        EXPECT_EQ(prefix, "D");
+        EXPECT_EQ(ReadBytes(path), before);
+      }
+      for (const std::string& entry : folder.Entries()) {
+        EXPECT_TRUE(entry == "KILL" || entry == "KILL.bak") << "left behind: " << entry;
+      }
+      after.reset();
+      ::unlink(path.c_str());
+      ::unlink((path + ".bak").c_str());
     }
-    for (const std::string& entry : folder.Entries()) {
-      EXPECT_TRUE(entry == "KILL" || entry == "KILL.bak") << "left behind: " << entry;
-    }
-    after.reset();
-    ::unlink(path.c_str());
-    ::unlink((path + ".bak").c_str());
-  }
 }
 
 TEST_F(HiveTest, ABackupKeepsTheOldHiveUnderTheFirstFreeName) {
