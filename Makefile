@@ -23,7 +23,7 @@ WINE_RUN := scripts/wine-run --root build/win/wine
 PACKAGES := g++ cmake googletest libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb \
 	xauth fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev \
 	nlohmann-json3-dev pkg-config libhivex-dev reglookup wixl msitools osslsigncode openssl zip \
-	unzip git libwin-hivex-perl
+	unzip git libwin-hivex-perl ntfs-3g attr fuse3
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # Our own C++ sources, for the format check.
