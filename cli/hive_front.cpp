@@ -123,8 +123,8 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
                    &Windows1252ToUtf8,
                    notes,
                    [&hive](const std::string& path) { return StoredPath(hive->Mapping(), path); },
-                   &ReplaceFileWith,
-                   [&hive] { return hive->UnreadableKeys(); }};
+                   &ReplaceFileWith};
+  system.unreadableKeys = [&hive] { return hive->UnreadableKeys(); };
   ReportText report;
   const int code = RunCommand(line, system, report, err);
   if (hive->Modified()) {

@@ -65,11 +65,11 @@ struct CliSystem {
   std::function<std::string(const std::string& path)> storedPath = {};
   // Writes a whole file safely (ReplaceFileWith); "" or what failed. Needed by --undo-file.
   std::string (*replaceFile)(const std::string& path, const std::string& content) = nullptr;
+  // Records a switch that tried to write (the event log); returns "" or why it could not.
+  std::function<std::string(const SwitchRecord& record)> recordSwitch = {};
   // The keys the scan could not read (an offline hive's damaged parts), asked after the scan;
   // empty: every key could be read.
   std::function<std::vector<std::string>()> unreadableKeys = {};
-  // Records a switch that tried to write (the event log); returns "" or why it could not.
-  std::function<std::string(const SwitchRecord& record)> recordSwitch = {};
 };
 
 // Text a run writes: put together in memory, written out by the caller in one piece (so a JSON
