@@ -415,7 +415,9 @@ TEST_F(HiveFrontTest, ADryRunPredictsTheRealRunAndNothingToWriteNeedsNoWriteAcce
     if (c.locked) writer = OpenHive(hive, HiveAccess::kWrite);
     EXPECT_EQ(Run({"--hive", hive, c.command, "--dry-run"}), c.code) << stderrText;
     EXPECT_EQ(Run({"--hive", hive, c.command}), c.code) << stderrText;
-    if (c.code != 0) EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1);
+    if (c.code != 0) {
+      EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
+    }
     EXPECT_EQ(ReadBytes(hive), c.content);
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
     ASSERT_EQ(::chmod(hive.c_str(), 0644), 0);
