@@ -111,10 +111,14 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
   for (const std::string& warning : hive->Warnings()) err << "modemprefix: " << warning << "\n";
 
   std::vector<std::string> notes{hive->Mapping().note};
+  // File paths are UTF-8 already: the text shows this note apart from the report, which is
+  // converted from the hive's code page.
+  std::string linkNote;
   if (hive->File().ThroughLink()) {
-    notes.push_back(line.hivePath + " is a link: the hive is the file it points to, " +
-                    hive->File().Target() +
-                    (switches ? ", which is written, with its backup beside it" : ""));
+    linkNote = line.hivePath + " is a link: the hive is the file it points to, " +
+               hive->File().Target() +
+               (switches ? ", which is written, with its backup beside it" : "");
+    if (line.json) notes.push_back(linkNote);
   }
   CliSystem system{*hive,
                    &NoRunningSystem,
@@ -140,6 +144,7 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
   }
   // Text for people names keys in Windows-1252, the hive's code page; a Linux terminal reads
   // UTF-8. JSON is UTF-8 already.
+  if (!line.json && !linkNote.empty()) out << "Note: " << linkNote << "\n";
   out << (line.json ? report.str() : Windows1252ToUtf8(report.str()).text);
   return code;
 }

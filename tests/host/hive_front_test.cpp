@@ -453,6 +453,15 @@ TEST_F(HiveFrontTest, ALinkGivenAsTheHiveIsFollowedAndTheNoteSaysSo) {
                                  ", which is written, with its backup beside it");
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM", "SYSTEM.bak", "link"}));
   EXPECT_EQ(Run({"--hive", hive, "check", "secure"}), 0);
+  // The text names the files as Linux gives them, whatever the hive's code page.
+  const std::string named = folder.File("donn\u00E9es");
+  ASSERT_EQ(::symlink(hive.c_str(), named.c_str()), 0);
+  EXPECT_EQ(Run({"--hive", named, "status"}), 0) << stderrText;
+  EXPECT_EQ(
+      stdoutText.rfind(
+          "Note: " + named + " is a link: the hive is the file it points to, " + hive + "\n", 0),
+      0u)
+      << stdoutText;
 }
 
 }  // namespace
