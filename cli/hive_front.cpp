@@ -70,41 +70,47 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
     return exitcode::kBadCommandLine;
   }
 
-  // The hive is read first. It is opened for writing (and locked) only when the switch has
-  // something to write; a dry run asks, without writing or locking, what that would refuse.
+  // A switch takes the hive for writing (and its lock) at once when it can: one scan. Where
+  // that is refused as read-only or locked, the hive is read instead: a switch with nothing to
+  // write needs neither write access nor the lock. A dry run only reads, and asks the file what
+  // the real run would refuse, without writing or locking anything.
   const bool switches = line.command == CliCommand::kSecure || line.command == CliCommand::kNormal;
+  const bool writing = switches && !line.dryRun;
   HiveProblem problem;
-  std::unique_ptr<HiveRegistry> hive =
-      HiveRegistry::Open(line.hivePath, HiveAccess::kRead, &problem);
+  std::unique_ptr<HiveRegistry> hive;
+  HiveProblem refusedForWriting;
+  if (writing) {
+    hive = HiveRegistry::Open(line.hivePath, HiveAccess::kWrite, &problem);
+    if (!hive && problem.error != HiveError::kReadOnly && problem.error != HiveError::kLocked) {
+      err << "modemprefix: " << problem.message << "\n";
+      return ExitCodeFor(problem.error);
+    }
+    refusedForWriting = problem;
+  }
   if (!hive) {
-    err << "modemprefix: " << problem.message << "\n";
-    return ExitCodeFor(problem.error);
-  }
-  if (switches && !hive->CleanlySaved()) {
-    // Its logs may hold a newer state than the file, so even "nothing to write" could be
-    // wrong: a switch (a dry run too) is refused whatever the file holds.
-    err << "modemprefix: " << line.hivePath
-        << ": was not cleanly saved (its header's sequence numbers differ); Windows would replay "
-           "the transaction logs beside it at the next boot, so it is not switched. Nothing was "
-           "changed.\n";
-    return exitcode::kHiveNotCleanlySaved;
-  }
-  if (switches &&
-      SwitchWouldWrite(*hive, line.command == CliCommand::kSecure ? TargetMode::kSecureAccess
-                                                                  : TargetMode::kNormalOperation) &&
-      hive->UnreadableKeys().empty()) {
-    if (line.dryRun) {
-      const HiveProblem refused = hive->File().CheckReplaceable();
+    hive = HiveRegistry::Open(line.hivePath, HiveAccess::kRead, &problem);
+    if (!hive) {
+      err << "modemprefix: " << problem.message << "\n";
+      return ExitCodeFor(problem.error);
+    }
+    if (switches && !hive->CleanlySaved()) {
+      // Its logs may hold a newer state than the file, so even "nothing to write" could be
+      // wrong: a switch (a dry run too) is refused whatever the file holds.
+      err << "modemprefix: " << line.hivePath
+          << ": was not cleanly saved (its header's sequence numbers differ); Windows would "
+             "replay the transaction logs beside it at the next boot, so it is not switched. "
+             "Nothing was changed.\n";
+      return exitcode::kHiveNotCleanlySaved;
+    }
+    if (switches &&
+        SwitchWouldWrite(*hive, line.command == CliCommand::kSecure
+                                    ? TargetMode::kSecureAccess
+                                    : TargetMode::kNormalOperation) &&
+        hive->UnreadableKeys().empty()) {
+      const HiveProblem refused = writing ? refusedForWriting : hive->File().CheckReplaceable();
       if (refused.error != HiveError::kNone) {
         err << "modemprefix: " << refused.message << ". Nothing was changed.\n";
         return ExitCodeFor(refused.error);
-      }
-    } else {
-      hive.reset();
-      hive = HiveRegistry::Open(line.hivePath, HiveAccess::kWrite, &problem);
-      if (!hive) {
-        err << "modemprefix: " << problem.message << ". Nothing was changed.\n";
-        return ExitCodeFor(problem.error);
       }
     }
   }
