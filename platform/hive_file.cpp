@@ -246,6 +246,12 @@ const char* CommitStepName(CommitStep step) {
   return "?";
 }
 
+std::nullptr_t RefuseToOpen(HiveProblem* problem, HiveError error, const std::string& path,
+                            const std::string& why) {
+  if (problem != nullptr) *problem = HiveProblem{error, path + ": " + why};
+  return nullptr;
+}
+
 struct HiveFile::Impl {
   std::string path;
   std::string target;
@@ -266,12 +272,8 @@ std::uint64_t HiveFile::Size() const { return static_cast<std::uint64_t>(impl_->
 
 std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, HiveAccess access,
                                          HiveProblem* problem) {
-  HiveProblem ignored;
-  HiveProblem& result = problem != nullptr ? *problem : ignored;
   const auto fail = [&](HiveError error, const std::string& why) {
-    result.error = error;
-    result.message = path + ": " + why;
-    return nullptr;
+    return RefuseToOpen(problem, error, path, why);
   };
   const bool writing = access == HiveAccess::kWrite;
 
@@ -346,7 +348,7 @@ std::unique_ptr<HiveFile> HiveFile::Open(const std::string& path, HiveAccess acc
     }
     RemoveStaleNewFiles(impl.target);
   }
-  result = HiveProblem{};
+  if (problem != nullptr) *problem = HiveProblem{};
   return opened;
 }
 

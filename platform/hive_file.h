@@ -18,6 +18,7 @@
 // beside that file, and the link stays a link (ThroughLink(), Target()).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -67,6 +68,10 @@ struct CommitOptions {
   // tests; empty in the product.
   std::function<bool(CommitStep)> stepHook;
 };
+
+// For an Open that fails: fills *problem, when given, with `error` and one line naming `path`.
+std::nullptr_t RefuseToOpen(HiveProblem* problem, HiveError error, const std::string& path,
+                            const std::string& why);
 
 class HiveFile {
  public:

@@ -796,16 +796,12 @@ HiveRegistry::~HiveRegistry() = default;
 
 std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAccess access,
                                                  HiveProblem* problem) {
-  HiveProblem ignored;
-  HiveProblem& result = problem != nullptr ? *problem : ignored;
   const auto fail = [&](HiveError error, const std::string& why) {
-    result.error = error;
-    result.message = path + ": " + why;
-    return nullptr;
+    return RefuseToOpen(problem, error, path, why);
   };
   const bool writing = access == HiveAccess::kWrite;
 
-  std::unique_ptr<HiveFile> file = HiveFile::Open(path, access, &result);
+  std::unique_ptr<HiveFile> file = HiveFile::Open(path, access, problem);
   if (!file) return nullptr;
   const BaseBlockCheck check = CheckBaseBlock(file->Descriptor(), file->Size());
   if (check.error != HiveError::kNone) {
@@ -848,7 +844,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAc
   impl.warnings = std::move(warnings);
   impl.cleanlySaved = check.cleanlySaved;
   impl.WorkOutMapping();
-  result = HiveProblem{};
+  if (problem != nullptr) *problem = HiveProblem{};
   return registry;
 }
 

@@ -30,6 +30,14 @@ const std::string kModem = "\\Control\\ScanFixture\\Modem";
 const std::string kCcs = "SYSTEM\\CurrentControlSet";
 const std::string kCs1 = "SYSTEM\\ControlSet001";
 const std::string kCs3 = "SYSTEM\\ControlSet003";
+// What reglookup reads from the hive of scan_roots.reg once every modem key, 002's too, is
+// secure.
+const std::vector<std::string> kEveryModemSecure = {
+    "/ControlSet001/Control/ScanFixture/Modem/dialprefix,SZ,A,",
+    "/ControlSet001/Control/ScanFixture/WrongPrefix/DialPrefix,SZ,ATD,",
+    "/ControlSet002/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
+    "/ControlSet003/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
+};
 
 class HiveFrontTest : public ::testing::Test {
  protected:
@@ -72,6 +80,22 @@ class HiveFrontTest : public ::testing::Test {
     }
     EXPECT_EQ(::pclose(pipe), 0);
     return lines;
+  }
+
+  // The hive as Windows leaves it when it did not finish saving: the first sequence number
+  // moved on, the second did not (the header's checksum made right again, so only the
+  // sequence numbers tell).
+  static std::vector<std::uint8_t> NotCleanlySaved(std::vector<std::uint8_t> bytes) {
+    bytes[4] += 1;
+    std::uint32_t checksum = 0;
+    for (std::size_t at = 0; at < 508; at += 4) {
+      checksum ^= static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                             bytes[at + 3] << 24);
+    }
+    for (int byte = 0; byte < 4; ++byte) {
+      bytes[508 + byte] = static_cast<std::uint8_t>(checksum >> (8 * byte));
+    }
+    return bytes;
   }
 
   // Sets SYSTEM\\Select\\Default of a built hive.
@@ -166,13 +190,7 @@ TEST_F(HiveFrontTest, SecureWritesTheHiveBackWithABackupThatAnotherReaderSees) {
   EXPECT_EQ(doc["written"].size(), 2u);
   EXPECT_EQ(doc["restartNeeded"], false);
   EXPECT_EQ(ReadBytes(folder.File("SYSTEM.bak")), before);
-  const std::vector<std::string> expected = {
-      "/ControlSet001/Control/ScanFixture/Modem/dialprefix,SZ,A,",
-      "/ControlSet001/Control/ScanFixture/WrongPrefix/DialPrefix,SZ,ATD,",
-      "/ControlSet002/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
-      "/ControlSet003/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
-  };
-  EXPECT_EQ(DialPrefixesRead(hive), expected);
+  EXPECT_EQ(DialPrefixesRead(hive), kEveryModemSecure);
 
   EXPECT_EQ(Run({"--hive", hive, "normal", "--no-backup"}), 0) << stderrText;
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM", "SYSTEM.bak"}));
@@ -218,18 +236,8 @@ TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
   EXPECT_TRUE(stdoutText.empty());
   EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
 
-  // Not cleanly saved: the first sequence number moved on, the second did not (the header's
-  // checksum made right again, so only the sequence numbers tell).
-  std::vector<std::uint8_t> unsaved = sound;
-  unsaved[4] += 1;
-  std::uint32_t checksum = 0;
-  for (std::size_t at = 0; at < 508; at += 4) {
-    checksum ^= static_cast<std::uint32_t>(unsaved[at] | unsaved[at + 1] << 8 |
-                                           unsaved[at + 2] << 16 | unsaved[at + 3] << 24);
-  }
-  for (int byte = 0; byte < 4; ++byte) {
-    unsaved[508 + byte] = static_cast<std::uint8_t>(checksum >> (8 * byte));
-  }
+  // Not cleanly saved.
+  const std::vector<std::uint8_t> unsaved = NotCleanlySaved(sound);
   WriteBytes(hive, unsaved);
   EXPECT_EQ(Run({"--hive", hive, "status"}), 0);
   EXPECT_FALSE(stderrText.empty()) << "no warning for a hive that was not cleanly saved";
@@ -328,13 +336,7 @@ TEST_F(HiveFrontTest, TheSetWindowsStartsFromIsTheOneSwitchedCheckedAndUndone) {
             std::string::npos)
       << doc["notes"];
   EXPECT_NE(doc["notes"][0].get<std::string>().find("Select\\Current = 1"), std::string::npos);
-  const std::vector<std::string> expected = {
-      "/ControlSet001/Control/ScanFixture/Modem/dialprefix,SZ,A,",
-      "/ControlSet001/Control/ScanFixture/WrongPrefix/DialPrefix,SZ,ATD,",
-      "/ControlSet002/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
-      "/ControlSet003/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
-  };
-  EXPECT_EQ(DialPrefixesRead(hive), expected);
+  EXPECT_EQ(DialPrefixesRead(hive), kEveryModemSecure);
   const std::vector<std::uint8_t> text = ReadBytes(undo);
   EXPECT_NE(std::string(text.begin(), text.end()).find("SYSTEM\\ControlSet002\\Control"),
             std::string::npos);
@@ -377,16 +379,7 @@ TEST_F(HiveFrontTest, AnUnreadablePartIsNamedAndNoSwitchWritesPastIt) {
 // write needs neither write access nor the lock.
 TEST_F(HiveFrontTest, ADryRunPredictsTheRealRunAndNothingToWriteNeedsNoWriteAccess) {
   const std::string hive = MakeHive(1);
-  std::vector<std::uint8_t> unsaved = ReadBytes(hive);
-  unsaved[4] += 1;  // the sequence numbers differ; the checksum made right again below
-  std::uint32_t checksum = 0;
-  for (std::size_t at = 0; at < 508; at += 4) {
-    checksum ^= static_cast<std::uint32_t>(unsaved[at] | unsaved[at + 1] << 8 |
-                                           unsaved[at + 2] << 16 | unsaved[at + 3] << 24);
-  }
-  for (int byte = 0; byte < 4; ++byte) {
-    unsaved[508 + byte] = static_cast<std::uint8_t>(checksum >> (8 * byte));
-  }
+  const std::vector<std::uint8_t> unsaved = NotCleanlySaved(ReadBytes(hive));
   const std::vector<std::uint8_t> sound = ReadBytes(hive);
   ASSERT_EQ(Run({"--hive", hive, "secure", "--no-backup"}), 0) << stderrText;
   const std::vector<std::uint8_t> secure = ReadBytes(hive);
