@@ -353,6 +353,10 @@ TEST_F(HiveTest, AKillAtAnyCommitStepLeavesTheOldHiveOrTheNewOne) {
       }
       for (const std::string& entry : folder.Entries()) {
         EXPECT_TRUE(entry == "KILL" || entry == "KILL.bak") << "left behind: " << entry;
+        // A backup that has its name is whole, copied or linked.
+        if (entry == "KILL.bak") {
+          EXPECT_EQ(ReadBytes(path + ".bak"), before);
+        }
       }
       after.reset();
       ::unlink(path.c_str());
