@@ -349,6 +349,17 @@ TEST_F(HiveFrontTest, AnUnreadablePartIsNamedAndNoSwitchWritesPastIt) {
   const std::string hive = MakeHive(1);
   BreakSubkeyList(hive, {"ControlSet003", "Control"});
   const std::vector<std::uint8_t> broken = ReadBytes(hive);
+  {
+    // The registry's own answer for the key: a failure, never made-up counts.
+    auto registry = OpenHive(hive, HiveAccess::kRead);
+    RegKeyHandle key = nullptr;
+    ASSERT_EQ(registry->OpenKey("SYSTEM\\ControlSet003\\Control", &key), regstatus::kSuccess);
+    RegKeyInfo info{};
+    EXPECT_EQ(registry->QueryKey(key, &info), regstatus::kGenFailure);
+    EXPECT_EQ(registry->CloseKey(key), regstatus::kSuccess);
+    EXPECT_EQ(registry->UnreadableKeys(),
+              std::vector<std::string>{"SYSTEM\\ControlSet003\\Control"});
+  }
   const std::string warning =
       "the key SYSTEM\\ControlSet003\\Control cannot be read (the hive is damaged there)";
 
