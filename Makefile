@@ -24,7 +24,7 @@ WINE_RUN := scripts/wine-run --root build/win/wine
 PACKAGES := g++ cmake googletest libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb \
 	xauth fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev \
 	nlohmann-json3-dev pkg-config libhivex-dev reglookup wixl msitools osslsigncode openssl zip \
-	unzip git libwin-hivex-perl dpkg-dev scdoc lintian man-db
+	unzip git libwin-hivex-perl dpkg-dev scdoc lintian man-db ntfs-3g attr fuse3
 # The release's version, as CMakeLists.txt declares it.
 VERSION := $(shell sed -n 's/^project.ModemConfig VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)

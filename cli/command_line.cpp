@@ -169,9 +169,12 @@ std::string HelpText(bool hiveSupported) {
       "  87    bad command line\n";
   if (hiveSupported) {
     text +=
-        "  6     the hive file cannot be read: missing, unreadable, not a hive, or damaged\n"
-        "  7     the hive was not cleanly saved (Windows would replay its logs): not written\n"
-        "  8     the hive cannot be written (read-only, locked, or the write failed): unchanged\n"
+        "  6     the hive file cannot be read: missing, not a regular file, unreadable, not a\n"
+        "        hive, or damaged (or a part of it: what was read is listed, nothing written)\n"
+        "  7     the hive was not cleanly saved (Windows would replay its logs): not switched\n"
+        "  8     the hive cannot be written (read-only, locked, its security descriptor cannot\n"
+        "        be carried, or the write failed): unchanged\n"
+        "  9     the new hive is in place, but could not be confirmed on disk: check it\n"
         "\n"
         "An offline image is not running: what is written takes effect when Windows next starts\n"
         "from it, so 3010 is never given here.\n";

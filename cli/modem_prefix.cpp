@@ -43,6 +43,7 @@ struct Report {
   std::vector<KeyResult> results;         // secure/normal: one entry a key, in record order
   SwitchOutcome switchOutcome;            // the writes tried (none in a dry run)
   RunOutcome outcome;
+  std::vector<std::string> unreadable;  // keys the scan could not read
 };
 
 ModeSummary Summarise(const std::vector<KeyRecord>& keys) {
@@ -272,6 +273,13 @@ ordered_json PathJson(const std::string& path, const CliSystem& system) {
   return key;
 }
 
+// The warning for a key that could not be read, as the text report shows it.
+std::string UnreadableWarning(const std::string& key) {
+  return "the key " + key +
+         " cannot be read (the hive is damaged there): the keys below it are missing from this "
+         "report";
+}
+
 // What every document starts with: the command, and the hive it ran on.
 ordered_json DocumentHead(const CommandLine& line) {
   ordered_json doc;
@@ -295,6 +303,13 @@ ordered_json ReportJson(const Report& report, const CliSystem& system, const Com
                         const RunRefusal* refusal = nullptr) {
   ordered_json doc = DocumentHead(line);
   if (!system.notes.empty()) doc["notes"] = system.notes;
+  if (!report.unreadable.empty()) {
+    ordered_json warnings = ordered_json::array();
+    for (const std::string& key : report.unreadable) {
+      warnings.push_back(system.toUtf8(UnreadableWarning(key)).text);
+    }
+    doc["warnings"] = std::move(warnings);
+  }
   ordered_json keys = ordered_json::array();
   for (const KeyRecord& key : report.keys) {
     ordered_json entry = PathJson(key.path, system);
@@ -455,6 +470,7 @@ std::string WriteUndoFile(const Report& report, const CliSystem& system, TargetM
 
 int ExitCodeFor(const RunOutcome& outcome) {
   if (outcome.noRights) return exitcode::kNoRights;
+  if (outcome.keysUnreadable > 0) return exitcode::kHiveUnreadable;
   if (outcome.command == CliCommand::kCheck) {
     return outcome.keysNotInMode > 0 ? exitcode::kNotCompliant : exitcode::kDone;
   }
@@ -491,6 +507,25 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
   Report report = Scan(system);
   report.outcome.command = line.command;
   report.outcome.dryRun = line.dryRun;
+  if (system.unreadableKeys) report.unreadable = system.unreadableKeys();
+  report.outcome.keysUnreadable = report.unreadable.size();
+  if (!report.unreadable.empty()) {
+    const bool writes =
+        (line.command == CliCommand::kSecure || line.command == CliCommand::kNormal) &&
+        !line.dryRun;
+    if (writes) {
+      // What could not be read may hold keys the switch would miss: nothing is written.
+      return ReportRefusalAfterScan(
+          report, system, line,
+          {exitcode::kHiveUnreadable,
+           UnreadableWarning(TextName(system, report.unreadable.front())) +
+               ". Nothing was written."},
+          out, err);
+    }
+    for (const std::string& key : report.unreadable) {
+      if (!line.json) text << "Warning: " << UnreadableWarning(TextName(system, key)) << "\n";
+    }
+  }
   if (line.command == CliCommand::kCheck) {
     // The scan's records only: check never writes.
     const char* const wanted = TargetPrefix(TargetOf(line.checkMode));

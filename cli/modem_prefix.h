@@ -31,6 +31,7 @@ inline constexpr int kRestartNeeded = 3010;
 inline constexpr int kHiveUnreadable = 6;       // missing, unreadable, not a hive, damaged
 inline constexpr int kHiveNotCleanlySaved = 7;  // Windows would replay its logs: not written
 inline constexpr int kHiveNotWritten = 8;       // read-only, locked, or the write-back failed
+inline constexpr int kHiveNotConfirmed = 9;     // the new hive is in place, not confirmed on disk
 // --undo-file: the undo file could not be written, so no key was changed.
 inline constexpr int kUndoFileNotWritten = 10;
 // The report or an error line could not be written (a full disk, a closed handle); the run
@@ -85,6 +86,9 @@ struct CliSystem {
   // refusal it returns stands for the run: nothing was changed, and the report says what was
   // read and why.
   std::function<std::optional<RunRefusal>()> completeWrites = {};
+  // The keys the scan could not read (an offline hive's damaged parts), asked after the scan;
+  // empty: every key could be read.
+  std::function<std::vector<std::string>()> unreadableKeys = {};
 };
 
 // Text a run writes: put together in memory, written out by the caller in one piece (so a JSON
@@ -122,11 +126,13 @@ struct RunOutcome {
   std::size_t writesSucceeded = 0;
   std::size_t writesFailed = 0;
   bool restartNeeded = false;
-  std::size_t keysNotInMode = 0;  // check: keys whose prefix is not the mode's
+  std::size_t keysNotInMode = 0;   // check: keys whose prefix is not the mode's
+  std::size_t keysUnreadable = 0;  // keys the scan could not read: the list may be incomplete
 };
 
-// The exit code of a run: rights first; for check, whether some key is not in the mode (no
-// modem is nothing to fix); then no modem, then a failed write, then a restart.
+// The exit code of a run: rights first; then keys that could not be read; for check, whether some
+// key is not in the mode (no modem is nothing to fix); then no modem, then a failed write, then a
+// restart.
 int ExitCodeFor(const RunOutcome& outcome);
 
 // Runs the parsed command against `system`, writing the report to `out` and errors to `err`.

@@ -8,10 +8,8 @@
 // changes.
 #include "platform/hive_registry.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <hivex.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,8 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
@@ -306,40 +304,7 @@ struct Freed {
   Freed& operator=(const Freed&) = delete;
 };
 
-// A file descriptor, closed on every path.
-struct Fd {
-  int fd = -1;
-  Fd() = default;
-  explicit Fd(int value) : fd(value) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd = std::exchange(other.fd, -1);
-    }
-    return *this;
-  }
-  void Reset() {
-    if (fd >= 0) ::close(std::exchange(fd, -1));
-  }
-};
-
 std::string ErrnoText(int error) { return std::strerror(error); }
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Reads exactly `size` bytes at `offset`; false on a short read or an error (errno set).
 bool ReadAt(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
@@ -405,44 +370,7 @@ BaseBlockCheck CheckBaseBlock(int fd, std::uint64_t fileSize) {
   return check;
 }
 
-// The name pattern of the new file a commit writes beside the hive, before its random part.
-std::string NewFilePrefix(const std::string& path) { return "." + BaseNameOf(path) + ".new-"; }
-
-// Removes new files that a writer killed during its commit left beside the hive. Called with
-// the lock held, so no other writer is in the middle of one.
-void RemoveStaleNewFiles(const std::string& path) {
-  const std::string folder = FolderOf(path);
-  const std::string prefix = NewFilePrefix(path);
-  DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string_view name = entry->d_name;
-    if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix) {
-      ::unlinkat(::dirfd(listing), entry->d_name, 0);
-    }
-  }
-  ::closedir(listing);
-}
-
 }  // namespace
-
-const char* CommitStepName(CommitStep step) {
-  switch (step) {
-    case CommitStep::kWriteNew:
-      return "writing the new hive";
-    case CommitStep::kSyncNew:
-      return "flushing the new hive to disk";
-    case CommitStep::kCheckNew:
-      return "checking the new hive";
-    case CommitStep::kKeepBackup:
-      return "keeping a backup";
-    case CommitStep::kReplace:
-      return "replacing the hive";
-    case CommitStep::kSyncDirectory:
-      return "flushing the folder to disk";
-  }
-  return "?";
-}
 
 struct HiveRegistry::Impl {
   struct Child {
@@ -532,7 +460,10 @@ struct HiveRegistry::Impl {
       listing.children.push_back(MakeChild(hivex_root(hive), kRootName));
     } else {
       Freed<hive_node_h> children(hivex_node_children(hive, node));
-      if (children.p == nullptr) return nullptr;
+      if (children.p == nullptr) {
+        NoteUnreadable(node);
+        return nullptr;
+      }
       std::size_t count = 0;
       while (children.p[count] != 0) ++count;
       listing.children.reserve(count + 1);  // and room for the link
@@ -581,14 +512,20 @@ struct HiveRegistry::Impl {
     Values result;
     if (node != kMachine) {
       Freed<hive_value_h> values(hivex_node_values(hive, node));
-      if (values.p == nullptr) return nullptr;
+      if (values.p == nullptr) {
+        NoteUnreadable(node);
+        return nullptr;
+      }
       std::size_t count = 0;
       while (values.p[count] != 0) ++count;
       result.values.reserve(count);
       for (const hive_value_h* value = values.p; *value != 0; ++value) {
         hive_type type = hive_t_REG_NONE;
         std::size_t size = 0;
-        if (hivex_value_type(hive, *value, &type, &size) != 0) return nullptr;
+        if (hivex_value_type(hive, *value, &type, &size) != 0) {
+          NoteUnreadable(node);
+          return nullptr;
+        }
         NameForms forms = FormsOf(ValueNameUtf8(hive, *value), nullptr);
         result.maxNameLength = std::max(result.maxNameLength, forms.length);
         result.maxDataLength = std::max(result.maxDataLength, ClampToU32(size));
@@ -688,6 +625,47 @@ struct HiveRegistry::Impl {
 
   // ---- The control set mapping, from the stored tree.
 
+  // A value of Select naming a control set: its number when it is a REG_DWORD from 1 to 999
+  // and the hive holds that set (*set), else why not (*why).
+  std::optional<std::uint32_t> SelectedSet(hive_node_h select, const char* value, hive_node_h* set,
+                                           std::string* why) const {
+    const hive_node_h root = hivex_root(hive);
+    const hive_value_h stored = select != 0 ? hivex_node_get_value(hive, select, value) : 0;
+    if (stored == 0) {
+      *why = std::string("Select has no value ") + value;
+      return std::nullopt;
+    }
+    hive_type type = hive_t_REG_NONE;
+    std::size_t size = 0;
+    Freed<char> data(hivex_value_value(hive, stored, &type, &size));
+    if (data.p == nullptr || TypeNumber(type) != regtype::kDword || size != 4) {
+      *why = std::string("Select\\") + value + " is not a REG_DWORD";
+      return std::nullopt;
+    }
+    const std::uint32_t number = ReadU32(reinterpret_cast<const std::uint8_t*>(data.p));
+    if (number < 1 || number > 999) {
+      *why = std::string("Select\\") + value + " is " + std::to_string(number) +
+             ", not a control set number";
+      return std::nullopt;
+    }
+    const std::string name = ControlSetName(number);
+    *set = hivex_node_get_child(hive, root, name.c_str());
+    if (*set == 0) {
+      *why = std::string("Select\\") + value + " names " + name + ", which the hive does not hold";
+      return std::nullopt;
+    }
+    return number;
+  }
+
+  static std::string ControlSetName(std::uint32_t number) {
+    char name[32];
+    std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(number));
+    return name;
+  }
+
+  // Windows starts from the set Select\Default names; Current is the one the last boot used
+  // and LastKnownGood the fallback. Where those differ from Default, the note says so, since
+  // a reader of the image may expect the set the last boot used.
   void WorkOutMapping() {
     const hive_node_h oldSet = currentSet;
     currentSet = 0;
@@ -696,39 +674,60 @@ struct HiveRegistry::Impl {
     const hive_node_h select = hivex_node_get_child(hive, root, "Select");
     if (select == 0) {
       mapping.note = "no CurrentControlSet: the hive has no key Select";
-    } else if (const hive_value_h current = hivex_node_get_value(hive, select, "Current");
-               current == 0) {
-      mapping.note = "no CurrentControlSet: Select has no value Current";
     } else {
-      hive_type type = hive_t_REG_NONE;
-      std::size_t size = 0;
-      Freed<char> data(hivex_value_value(hive, current, &type, &size));
-      if (data.p == nullptr || TypeNumber(type) != regtype::kDword || size != 4) {
-        mapping.note = "no CurrentControlSet: Select\\Current is not a REG_DWORD";
-      } else {
-        const std::uint32_t number = ReadU32(reinterpret_cast<const std::uint8_t*>(data.p));
-        char name[32];
-        std::snprintf(name, sizeof name, "ControlSet%03u", static_cast<unsigned>(number));
-        const hive_node_h set =
-            number >= 1 && number <= 999 ? hivex_node_get_child(hive, root, name) : 0;
-        if (number < 1 || number > 999) {
-          mapping.note = "no CurrentControlSet: Select\\Current is " + std::to_string(number) +
-                         ", not a control set number";
-        } else if (set == 0) {
-          mapping.note = "no CurrentControlSet: Select\\Current names " + std::string(name) +
-                         ", which the hive does not hold";
-        } else {
-          currentSet = set;
-          mapping.current = number;
-          mapping.note = "CurrentControlSet is " + std::string(name) +
-                         " (Select\\Current = " + std::to_string(number) + ")";
+      hive_node_h defaultSet = 0, lastSet = 0, goodSet = 0;
+      std::string defaultWhy, lastWhy, goodWhy;
+      const auto byDefault = SelectedSet(select, "Default", &defaultSet, &defaultWhy);
+      const auto last = SelectedSet(select, "Current", &lastSet, &lastWhy);
+      const auto good = SelectedSet(select, "LastKnownGood", &goodSet, &goodWhy);
+      if (byDefault) {
+        currentSet = defaultSet;
+        mapping.current = byDefault;
+        mapping.note = "CurrentControlSet is " + ControlSetName(*byDefault) +
+                       " (Select\\Default = " + std::to_string(*byDefault) +
+                       ", the set Windows starts from)";
+        if (last && *last != *byDefault) {
+          mapping.note += "; the last boot used " + ControlSetName(*last) +
+                          " (Select\\Current = " + std::to_string(*last) + ")";
         }
+        if (good && *good != *byDefault) {
+          mapping.note += "; the fallback is " + ControlSetName(*good) +
+                          " (Select\\LastKnownGood = " + std::to_string(*good) + ")";
+        }
+      } else if (last) {
+        currentSet = lastSet;
+        mapping.current = last;
+        mapping.note = "CurrentControlSet is " + ControlSetName(*last) +
+                       " (Select\\Current = " + std::to_string(*last) +
+                       ", the set the last boot used: " + defaultWhy + ")";
+      } else {
+        mapping.note = "no CurrentControlSet: " + defaultWhy + ", and " + lastWhy;
       }
     }
     if (currentSet != oldSet) {
       listings.erase(root);
       ForgetLastPath();
     }
+  }
+
+  // ---- Keys that cannot be read.
+
+  // The stored path of a key, from the root up.
+  std::string StoredPathOf(hive_node_h node) const {
+    std::vector<std::string> names;
+    const hive_node_h root = hivex_root(hive);
+    for (hive_node_h at = node; at != 0 && at != root; at = hivex_node_parent(hive, at)) {
+      names.push_back(FormsOf(NodeNameUtf8(hive, at), nullptr).ansi);
+      if (names.size() > 512) break;  // a parent chain that loops in a damaged hive
+    }
+    std::string path = kRootName;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) path += kSeparator + *name;
+    return path;
+  }
+
+  void NoteUnreadable(hive_node_h node) {
+    if (node == kMachine || !unreadableNodes.insert(node).second) return;
+    unreadable.push_back(StoredPathOf(node));
   }
 
   // ---- Handles.
@@ -777,11 +776,14 @@ struct HiveRegistry::Impl {
   std::string filePath;
   HiveAccess access = HiveAccess::kRead;
   hive_h* hive = nullptr;
-  Fd file;  // the file opened, locked while open for writing
+  std::unique_ptr<HiveFile> file;  // the file opened, locked while open for writing
   ControlSetMapping mapping;
   hive_node_h currentSet = 0;
   std::vector<std::string> warnings;
   bool modified = false;
+  bool cleanlySaved = true;
+  std::vector<std::string> unreadable;
+  std::unordered_set<hive_node_h> unreadableNodes;
 
   std::unordered_map<hive_node_h, Listing> listings;
   std::unordered_map<hive_node_h, Values> valueCache;
@@ -794,59 +796,14 @@ HiveRegistry::~HiveRegistry() = default;
 
 std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAccess access,
                                                  HiveProblem* problem) {
-  HiveProblem ignored;
-  HiveProblem& result = problem != nullptr ? *problem : ignored;
   const auto fail = [&](HiveError error, const std::string& why) {
-    result.error = error;
-    result.message = path + ": " + why;
-    return nullptr;
+    return RefuseToOpen(problem, error, path, why);
   };
   const bool writing = access == HiveAccess::kWrite;
 
-  Fd file(::open(path.c_str(), (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY));
-  if (file.fd < 0) {
-    const int error = errno;
-    if (writing && (error == EACCES || error == EPERM || error == EROFS)) {
-      return fail(HiveError::kReadOnly, "cannot be written (" + ErrnoText(error) + ")");
-    }
-    if (error == EISDIR) return fail(HiveError::kUnreadable, "is a folder, not a hive file");
-    return fail(HiveError::kUnreadable, "cannot be read (" + ErrnoText(error) + ")");
-  }
-  struct stat status {};
-  if (::fstat(file.fd, &status) != 0) {
-    return fail(HiveError::kUnreadable, "cannot be read (" + ErrnoText(errno) + ")");
-  }
-  if (S_ISDIR(status.st_mode)) return fail(HiveError::kUnreadable, "is a folder, not a hive file");
-  if (!S_ISREG(status.st_mode)) return fail(HiveError::kUnreadable, "is not a regular file");
-
-  if (writing) {
-    // A file that nobody may write was made read-only on purpose: even the superuser, whom
-    // the permission check lets through, leaves it alone.
-    if ((status.st_mode & 0222) == 0) {
-      return fail(HiveError::kReadOnly, "is read-only (no write permission is set)");
-    }
-    const std::string folder = FolderOf(path);
-    if (::access(folder.c_str(), W_OK) != 0) {
-      return fail(HiveError::kReadOnly, "its folder " + folder + " cannot be written (" +
-                                            ErrnoText(errno) +
-                                            "); the new hive is written beside the old one");
-    }
-    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
-      if (errno == EWOULDBLOCK) {
-        return fail(HiveError::kLocked, "is locked by another program writing it");
-      }
-      return fail(HiveError::kUnreadable, "cannot be locked (" + ErrnoText(errno) + ")");
-    }
-    // Another writer may have replaced the file between our open and our lock.
-    struct stat now {};
-    if (::stat(path.c_str(), &now) != 0 || now.st_ino != status.st_ino ||
-        now.st_dev != status.st_dev) {
-      return fail(HiveError::kLocked, "was replaced by another program while it was opened");
-    }
-    RemoveStaleNewFiles(path);
-  }
-
-  const BaseBlockCheck check = CheckBaseBlock(file.fd, static_cast<std::uint64_t>(status.st_size));
+  std::unique_ptr<HiveFile> file = HiveFile::Open(path, access, problem);
+  if (!file) return nullptr;
+  const BaseBlockCheck check = CheckBaseBlock(file->Descriptor(), file->Size());
   if (check.error != HiveError::kNone) {
     const char* what = check.error == HiveError::kNotAHive    ? "is not a registry hive: "
                        : check.error == HiveError::kTruncated ? "is truncated: "
@@ -870,7 +827,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAc
   Impl& impl = *registry->impl_;
   // hivex opens the file itself: through our descriptor, so it reads the file we checked and
   // locked, not one put in its place meanwhile.
-  const std::string descriptorPath = "/proc/self/fd/" + std::to_string(file.fd);
+  const std::string descriptorPath = "/proc/self/fd/" + std::to_string(file->Descriptor());
   errno = 0;
   impl.hive = hivex_open(descriptorPath.c_str(), writing ? HIVEX_OPEN_WRITE : 0);
   if (impl.hive == nullptr) {
@@ -885,8 +842,9 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAc
   impl.access = access;
   impl.file = std::move(file);
   impl.warnings = std::move(warnings);
+  impl.cleanlySaved = check.cleanlySaved;
   impl.WorkOutMapping();
-  result = HiveProblem{};
+  if (problem != nullptr) *problem = HiveProblem{};
   return registry;
 }
 
@@ -1003,8 +961,11 @@ RegStatus HiveRegistry::CloseKey(RegKeyHandle key) {
 // ---- About the hive.
 
 const std::string& HiveRegistry::Path() const { return impl_->filePath; }
+const HiveFile& HiveRegistry::File() const { return *impl_->file; }
+const std::vector<std::string>& HiveRegistry::UnreadableKeys() const { return impl_->unreadable; }
 const ControlSetMapping& HiveRegistry::Mapping() const { return impl_->mapping; }
 const std::vector<std::string>& HiveRegistry::Warnings() const { return impl_->warnings; }
+bool HiveRegistry::CleanlySaved() const { return impl_->cleanlySaved; }
 bool HiveRegistry::Modified() const { return impl_->modified; }
 std::size_t HiveRegistry::OpenHandleCount() const { return impl_->handles.size(); }
 
@@ -1127,168 +1088,30 @@ std::string CompareHives(hive_h* expected, hive_h* actual) {
   return {};
 }
 
-bool SyncPath(const std::string& path, int flags) {
-  Fd fd(::open(path.c_str(), flags | O_CLOEXEC));
-  return fd.fd >= 0 && ::fsync(fd.fd) == 0;
-}
-
-// Copies `from` to a new file `to` (which must not exist) and flushes it.
-bool CopyFile(const std::string& from, const std::string& to, mode_t mode) {
-  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.fd < 0) return false;
-  Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-  if (out.fd < 0) return false;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(in.fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out.fd, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) return false;
-      done += w;
-    }
-  }
-  return ::fsync(out.fd) == 0;
-}
-
 }  // namespace
 
 HiveProblem HiveRegistry::Commit(const CommitOptions& options) {
   Impl& impl = *impl_;
-  const std::string& path = impl.filePath;
-  if (impl.access != HiveAccess::kWrite) {
-    return {HiveError::kReadOnly, path + ": was opened for reading only"};
-  }
-  const std::string folder = FolderOf(path);
-  std::string temporary = folder + "/" + NewFilePrefix(path) + "XXXXXX";
-  std::string backup;
-  bool temporaryExists = false;
-
-  CommitStep step = CommitStep::kWriteNew;
-  int error = 0;
-  const auto failed = [&](const std::string& detail = std::string()) {
-    if (temporaryExists) ::unlink(temporary.c_str());
-    if (!backup.empty() && step == CommitStep::kReplace) ::unlink(backup.c_str());
-    std::string message = path + ": " + CommitStepName(step) + " failed";
-    if (!detail.empty()) {
-      message += " (" + detail + ")";
-    } else if (error != 0) {
-      message += " (" + ErrnoText(error) + ")";
-    }
-    message += step == CommitStep::kSyncDirectory
-                   ? "; the new hive is in place but may not yet be on disk"
-                   : "; the hive is unchanged";
-    return HiveProblem{HiveError::kWriteFailed, message};
+  const auto write = [&](const std::string& name) {
+    return hivex_commit(impl.hive, name.c_str(), 0) == 0;
   };
-  // Runs the hook, then the step; false when either fails (errno kept in `error`).
-  const auto run = [&](CommitStep next, const std::function<bool()>& action) {
-    step = next;
-    error = 0;
-    if (options.stepHook && !options.stepHook(next)) {
-      error = EIO;
-      return false;
-    }
-    errno = 0;
-    if (action()) return true;
-    error = errno != 0 ? errno : EIO;
-    return false;
+  const auto check = [&](int fd, const std::string& name) -> std::string {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return ErrnoText(errno);
+    const BaseBlockCheck base = CheckBaseBlock(fd, static_cast<std::uint64_t>(status.st_size));
+    if (base.error != HiveError::kNone) return base.reason;
+    if (!base.cleanlySaved) return "not cleanly saved";
+    hive_h* reread = hivex_open(name.c_str(), 0);
+    if (reread == nullptr) return "it cannot be read back";
+    std::string difference = CompareHives(impl.hive, reread);
+    hivex_close(reread);
+    return difference;
   };
-
-  struct stat original {};
-  if (::fstat(impl.file.fd, &original) != 0) {
-    error = errno;
-    return failed();
+  HiveProblem problem = impl.file->Replace(write, check, options);
+  if (problem.error == HiveError::kNone || problem.error == HiveError::kNotConfirmed) {
+    impl.modified = false;
   }
-
-  if (!run(CommitStep::kWriteNew, [&] {
-        const int fd = ::mkstemp(temporary.data());
-        if (fd < 0) return false;
-        temporaryExists = true;
-        Fd created(fd);
-        // The owner first: changing it may clear set-id bits that the mode then restores.
-        if (::fchown(created.fd, original.st_uid, original.st_gid) != 0) return false;
-        if (::fchmod(created.fd, original.st_mode & 07777) != 0) return false;
-        return hivex_commit(impl.hive, temporary.c_str(), 0) == 0;
-      })) {
-    return failed();
-  }
-  if (!run(CommitStep::kSyncNew, [&] { return SyncPath(temporary, O_RDONLY); })) return failed();
-
-  std::string difference;
-  if (!run(CommitStep::kCheckNew, [&] {
-        Fd written(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat status {};
-        if (written.fd < 0 || ::fstat(written.fd, &status) != 0) return false;
-        const BaseBlockCheck check =
-            CheckBaseBlock(written.fd, static_cast<std::uint64_t>(status.st_size));
-        if (check.error != HiveError::kNone || !check.cleanlySaved) {
-          difference = check.error != HiveError::kNone ? check.reason : "not cleanly saved";
-          return false;
-        }
-        hive_h* reread = hivex_open(temporary.c_str(), 0);
-        if (reread == nullptr) {
-          difference = "it cannot be read back";
-          return false;
-        }
-        difference = CompareHives(impl.hive, reread);
-        hivex_close(reread);
-        return difference.empty();
-      })) {
-    return failed(difference);
-  }
-
-  if (options.keepBackup && !run(CommitStep::kKeepBackup, [&] {
-        // A hard link keeps the old file's contents under the backup name at no cost; where
-        // the file system has none, a copy.
-        for (int n = 0; n < 1000; ++n) {
-          backup = path + ".bak" + (n == 0 ? std::string() : "." + std::to_string(n));
-          if (::link(path.c_str(), backup.c_str()) == 0) return true;
-          if (errno == EEXIST) continue;
-          if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK) {
-            backup.clear();
-            return false;
-          }
-          if (CopyFile(path, backup, original.st_mode & 07777)) return true;
-          if (errno == EEXIST) continue;
-          ::unlink(backup.c_str());
-          backup.clear();
-          return false;
-        }
-        backup.clear();
-        errno = EEXIST;
-        return false;
-      })) {
-    return failed();
-  }
-
-  if (!run(CommitStep::kReplace, [&] {
-        // The file must still be the one we hold locked.
-        struct stat now {};
-        if (::stat(path.c_str(), &now) != 0) return false;
-        if (now.st_ino != original.st_ino || now.st_dev != original.st_dev) {
-          errno = EBUSY;
-          return false;
-        }
-        return ::rename(temporary.c_str(), path.c_str()) == 0;
-      })) {
-    return failed();
-  }
-  temporaryExists = false;
-  backup.clear();
-
-  // From here on the file is the new hive: hold the lock on it.
-  Fd replaced(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
-  if (replaced.fd >= 0 && ::flock(replaced.fd, LOCK_EX | LOCK_NB) == 0)
-    impl.file = std::move(replaced);
-  impl.modified = false;
-
-  if (!run(CommitStep::kSyncDirectory, [&] { return SyncPath(folder, O_RDONLY | O_DIRECTORY); })) {
-    return failed();
-  }
-  return {};
+  return problem;
 }
 
 std::string HiveNameUtf8(std::string_view ansiName) { return Utf16ToUtf8(AnsiToUtf16(ansiName)); }

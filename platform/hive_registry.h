@@ -15,9 +15,10 @@
 //
 // The hive's root key is shown as HKEY_LOCAL_MACHINE\SYSTEM, whatever it is named in the file.
 // An offline hive holds no CurrentControlSet: Windows makes it at boot as a link to the control
-// set that SYSTEM\Select\Current names. Here "SYSTEM\CurrentControlSet" is that link too: it is
-// listed among SYSTEM's subkeys and opens reach ControlSet00N through it. When Current is
-// missing or unusable there is no such key (ControlSetMapping() says why).
+// set that SYSTEM\Select\Default names (Current is the set the last boot used, LastKnownGood
+// the fallback). Here "SYSTEM\CurrentControlSet" is that link too: it is listed among SYSTEM's
+// subkeys and opens reach ControlSet00N through it. Without a usable Default, a usable Current
+// stands in (the note says so); with neither there is no such key (the note says why).
 //
 // Names. The hive keeps key and value names in UTF-16 (or in Latin-1, "compressed"), and
 // string data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) in UTF-16LE. The operations are the ANSI
@@ -39,11 +40,14 @@
 // registry and the registry of the test platform list them (Windows lists them in stored
 // order; the scan's records do not depend on the order of values).
 //
-// Writes change the hive in memory only. Commit() writes the whole hive to a new file beside
-// the original, flushes it, reads it back and compares it with what was meant, and only then
-// renames it over the original (keeping owner and mode), so a failure or a kill at any moment
-// leaves either the old file or the new one. While a hive is open for writing it holds an
-// advisory lock (flock) on the file: a second writer is refused.
+// Writes change the hive in memory only. Commit() has the file replaced whole (HiveFile): a new
+// file, flushed, read back and compared with what was meant, keeping owner, mode and extended
+// attributes, then renamed over the original, so a failure or a kill at any moment leaves
+// either the old file or the new one. While a hive is open for writing it holds an advisory
+// lock (flock) on the file: a second writer is refused.
+//
+// A key whose subkeys or values cannot be read (a damaged part of the hive) fails the calls
+// on it with regstatus::kGenFailure and is listed by UnreadableKeys().
 #pragma once
 
 #include <cstddef>
@@ -55,51 +59,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hive_file.h"
 #include "platform/registry.h"
 
-enum class HiveAccess { kRead, kWrite };
-
-// Why a hive could not be opened or written. A front end turns each into an exit code.
-enum class HiveError {
-  kNone,
-  kUnreadable,       // missing, not a regular file, no permission to read, an I/O error
-  kNotAHive,         // no hive signature
-  kTruncated,        // shorter than its header says
-  kDamaged,          // the header's checksum is wrong, or the structure cannot be read
-  kReadOnly,         // opened for writing: the file or its folder cannot be written
-  kLocked,           // opened for writing: another writer holds the hive
-  kNotCleanlySaved,  // opened for writing: the header's two sequence numbers differ
-  kWriteFailed,      // Commit(): the step named in the message failed
-};
-
-// An error class and one line for people, naming the file.
-struct HiveProblem {
-  HiveError error = HiveError::kNone;
-  std::string message;
-};
-
-// Which control set "SYSTEM\CurrentControlSet" is, from SYSTEM\Select\Current.
+// Which control set "SYSTEM\CurrentControlSet" is, from SYSTEM\Select.
 struct ControlSetMapping {
   std::optional<std::uint32_t> current;  // N of ControlSet00N; empty: no CurrentControlSet
   std::string note;                      // one line: the mapping, or why there is none
-};
-
-// The steps of Commit(), in order. The hook is asked before each.
-enum class CommitStep {
-  kWriteNew,       // write the hive to a new file beside the original, with its owner and mode
-  kSyncNew,        // flush the new file to disk
-  kCheckNew,       // read the new file back and compare it with the hive in memory
-  kKeepBackup,     // keep the original as PATH.bak (or PATH.bak.N), when asked
-  kReplace,        // rename the new file over the original
-  kSyncDirectory,  // flush the folder, so the rename is on disk
-};
-const char* CommitStepName(CommitStep step);
-
-struct CommitOptions {
-  bool keepBackup = true;
-  // Asked before each step; returning false makes that step fail (as with an I/O error). For
-  // tests; empty in the product.
-  std::function<bool(CommitStep)> stepHook;
 };
 
 class HiveRegistry final : public RegistryOperations {
@@ -125,11 +91,18 @@ class HiveRegistry final : public RegistryOperations {
 
   // ---- About the hive.
   [[nodiscard]] const std::string& Path() const;
+  // The file: the link given as the path, its target.
+  [[nodiscard]] const HiveFile& File() const;
   [[nodiscard]] const ControlSetMapping& Mapping() const;
+  // False when the header's sequence numbers differ (Windows would replay the logs first).
+  [[nodiscard]] bool CleanlySaved() const;
   // Lines to show before any result (for now: a hive that was not cleanly saved).
   [[nodiscard]] const std::vector<std::string>& Warnings() const;
   // True once the hive in memory differs from the file (a write or a building call).
   [[nodiscard]] bool Modified() const;
+  // The keys met so far whose subkeys or values could not be read, as ANSI paths relative to
+  // HKEY_LOCAL_MACHINE (stored names: ControlSet00N, never CurrentControlSet), in the order met.
+  [[nodiscard]] const std::vector<std::string>& UnreadableKeys() const;
   [[nodiscard]] std::size_t OpenHandleCount() const;
 
   // Writes the hive in memory back to its file, atomically (see the top of this file). Only

@@ -170,13 +170,18 @@ void BuildHive(const std::string& path, MemoryRegistry& source,
   auto hive = OpenHive(path, HiveAccess::kWrite);
   CopyTree(source, *hive);
   if (current) {
-    hive->SetValue(
-        "SYSTEM\\Select", "Current", regtype::kDword,
-        {static_cast<std::uint8_t>(*current), static_cast<std::uint8_t>(*current >> 8),
-         static_cast<std::uint8_t>(*current >> 16), static_cast<std::uint8_t>(*current >> 24)});
+    SetDword(*hive, "SYSTEM\\Select", "Default", *current);
+    SetDword(*hive, "SYSTEM\\Select", "Current", *current);
   }
   const HiveProblem problem = hive->Commit({.keepBackup = false, .stepHook = {}});
   if (problem.error != HiveError::kNone) throw std::runtime_error(problem.message);
+}
+
+void SetDword(HiveRegistry& hive, std::string_view key, std::string_view name,
+              std::uint32_t value) {
+  hive.SetValue(key, name, regtype::kDword,
+                {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                 static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)});
 }
 
 std::unique_ptr<HiveRegistry> OpenHive(const std::string& path, HiveAccess access) {

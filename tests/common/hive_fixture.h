@@ -38,9 +38,13 @@ class TempFolder {
 };
 
 // Writes a hive at `path` holding the tree of `source` and, when `current` is given,
-// SYSTEM\Select\Current as that REG_DWORD.
+// SYSTEM\Select\Default and SYSTEM\Select\Current as that REG_DWORD (a PC whose last boot used
+// the set it starts from).
 void BuildHive(const std::string& path, MemoryRegistry& source,
                std::optional<std::uint32_t> current);
+
+// Stores a REG_DWORD value (as in SYSTEM\Select).
+void SetDword(HiveRegistry& hive, std::string_view key, std::string_view name, std::uint32_t value);
 
 // Opens a hive, failing the test (by throwing) when it cannot be opened.
 std::unique_ptr<HiveRegistry> OpenHive(const std::string& path, HiveAccess access);

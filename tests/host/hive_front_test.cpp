@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include <hivex.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
 #include "cli/hive_front.h"
 #include "tests/common/hive_fixture.h"
 
@@ -32,6 +36,14 @@ const std::string kModem = "\\Control\\ScanFixture\\Modem";
 const std::string kCcs = "SYSTEM\\CurrentControlSet";
 const std::string kCs1 = "SYSTEM\\ControlSet001";
 const std::string kCs3 = "SYSTEM\\ControlSet003";
+// What reglookup reads from the hive of scan_roots.reg once every modem key, 002's too, is
+// secure.
+const std::vector<std::string> kEveryModemSecure = {
+    "/ControlSet001/Control/ScanFixture/Modem/dialprefix,SZ,A,",
+    "/ControlSet001/Control/ScanFixture/WrongPrefix/DialPrefix,SZ,ATD,",
+    "/ControlSet002/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
+    "/ControlSet003/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
+};
 
 class HiveFrontTest : public ::testing::Test {
  protected:
@@ -74,6 +86,50 @@ class HiveFrontTest : public ::testing::Test {
     }
     EXPECT_EQ(::pclose(pipe), 0);
     return lines;
+  }
+
+  // The hive as Windows leaves it when it did not finish saving: the first sequence number
+  // moved on, the second did not (the header's checksum made right again, so only the
+  // sequence numbers tell).
+  static std::vector<std::uint8_t> NotCleanlySaved(std::vector<std::uint8_t> bytes) {
+    bytes[4] += 1;
+    std::uint32_t checksum = 0;
+    for (std::size_t at = 0; at < 508; at += 4) {
+      checksum ^= static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                             bytes[at + 3] << 24);
+    }
+    for (int byte = 0; byte < 4; ++byte) {
+      bytes[508 + byte] = static_cast<std::uint8_t>(checksum >> (8 * byte));
+    }
+    return bytes;
+  }
+
+  // Sets SYSTEM\\Select\\Default of a built hive.
+  static void SetDefault(const std::string& path, std::uint32_t number) {
+    auto hive = OpenHive(path, HiveAccess::kWrite);
+    SetDword(*hive, "SYSTEM\\Select", "Default", number);
+    ASSERT_EQ(hive->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+  }
+
+  // Breaks the signature of the subkey list of the key at `stored` (names from the root, as
+  // stored), as a damaged sector would.
+  static void BreakSubkeyList(const std::string& path, const std::vector<std::string>& stored) {
+    hive_h* h = hivex_open(path.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    hive_node_h node = hivex_root(h);
+    for (const std::string& name : stored) node = hivex_node_get_child(h, node, name.c_str());
+    hivex_close(h);
+    ASSERT_NE(node, 0u);
+    std::vector<std::uint8_t> bytes = ReadBytes(path);
+    // A key record: its cell's size, then "nk"; the subkey list's offset from the first bin
+    // at 0x1C past the signature.
+    ASSERT_EQ(bytes.at(node + 4), 'n');
+    const std::size_t at = node + 4 + 0x1C;
+    const std::size_t list = 0x1000 + (bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                       static_cast<std::size_t>(bytes[at + 3]) << 24);
+    bytes.at(list + 4) = 'z';
+    bytes.at(list + 5) = 'z';
+    WriteBytes(path, bytes);
   }
 
   TempFolder folder;
@@ -140,13 +196,7 @@ TEST_F(HiveFrontTest, SecureWritesTheHiveBackWithABackupThatAnotherReaderSees) {
   EXPECT_EQ(doc["written"].size(), 2u);
   EXPECT_EQ(doc["restartNeeded"], false);
   EXPECT_EQ(ReadBytes(folder.File("SYSTEM.bak")), before);
-  const std::vector<std::string> expected = {
-      "/ControlSet001/Control/ScanFixture/Modem/dialprefix,SZ,A,",
-      "/ControlSet001/Control/ScanFixture/WrongPrefix/DialPrefix,SZ,ATD,",
-      "/ControlSet002/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
-      "/ControlSet003/Control/ScanFixture/Modem/DialPrefix,SZ,A,",
-  };
-  EXPECT_EQ(DialPrefixesRead(hive), expected);
+  EXPECT_EQ(DialPrefixesRead(hive), kEveryModemSecure);
 
   EXPECT_EQ(Run({"--hive", hive, "normal", "--no-backup"}), 0) << stderrText;
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM", "SYSTEM.bak"}));
@@ -199,18 +249,8 @@ TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
   EXPECT_TRUE(stdoutText.empty());
   EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
 
-  // Not cleanly saved: the first sequence number moved on, the second did not (the header's
-  // checksum made right again, so only the sequence numbers tell).
-  std::vector<std::uint8_t> unsaved = sound;
-  unsaved[4] += 1;
-  std::uint32_t checksum = 0;
-  for (std::size_t at = 0; at < 508; at += 4) {
-    checksum ^= static_cast<std::uint32_t>(unsaved[at] | unsaved[at + 1] << 8 |
-                                           unsaved[at + 2] << 16 | unsaved[at + 3] << 24);
-  }
-  for (int byte = 0; byte < 4; ++byte) {
-    unsaved[508 + byte] = static_cast<std::uint8_t>(checksum >> (8 * byte));
-  }
+  // Not cleanly saved.
+  const std::vector<std::uint8_t> unsaved = NotCleanlySaved(sound);
   WriteBytes(hive, unsaved);
   EXPECT_EQ(Run({"--hive", hive, "status"}), 0);
   EXPECT_FALSE(stderrText.empty()) << "no warning for a hive that was not cleanly saved";
@@ -334,7 +374,7 @@ TEST_F(HiveFrontTest, EveryRefusalWithJsonIsOneDocumentAndTheFilesStayAsTheyWere
        CommitStep::kWriteNew,
        8,
        3,
-       "Nothing was changed."},
+       "the hive is unchanged."},
       {"UndoFileRefused",
        {"--hive", folder.File("odd"), "secure", "--undo-file", folder.File("u.reg")},
        {},
@@ -427,6 +467,151 @@ TEST_F(HiveFrontTest, AReportThatCannotBeWrittenFailsTheRunWith29) {
   EXPECT_EQ(run("status --json", ">'" + folder.File("out") + "'"), 0);
   const std::vector<std::uint8_t> out = ReadBytes(folder.File("out"));
   EXPECT_EQ(json::parse(std::string(out.begin(), out.end()))["mode"], "secure");
+}
+
+// Windows starts from the set Select\Default names, whatever set the last boot used: that is
+// the one switched, checked and named in the undo file.
+TEST_F(HiveFrontTest, TheSetWindowsStartsFromIsTheOneSwitchedCheckedAndUndone) {
+  const std::string hive = MakeHive(1);  // Current = 1
+  SetDefault(hive, 2);
+  const std::string undo = folder.File("undo.reg");
+  ASSERT_EQ(Run({"--hive", hive, "secure", "--no-backup", "--undo-file", undo, "--json"}), 0)
+      << stderrText;
+  const json doc = json::parse(stdoutText);
+  EXPECT_NE(doc["notes"][0].get<std::string>().find(
+                "CurrentControlSet is ControlSet002 (Select\\Default = 2"),
+            std::string::npos)
+      << doc["notes"];
+  EXPECT_NE(doc["notes"][0].get<std::string>().find("Select\\Current = 1"), std::string::npos);
+  EXPECT_EQ(DialPrefixesRead(hive), kEveryModemSecure);
+  const std::vector<std::uint8_t> text = ReadBytes(undo);
+  EXPECT_NE(std::string(text.begin(), text.end()).find("SYSTEM\\ControlSet002\\Control"),
+            std::string::npos);
+  EXPECT_EQ(Run({"--hive", hive, "check", "secure"}), 0) << stdoutText;
+}
+
+// A part of the hive that cannot be read: what could be read is listed with a warning naming
+// the key, and the exit code says the hive is not whole; nothing is written.
+TEST_F(HiveFrontTest, AnUnreadablePartIsNamedAndNoSwitchWritesPastIt) {
+  const std::string hive = MakeHive(1);
+  BreakSubkeyList(hive, {"ControlSet003", "Control"});
+  const std::vector<std::uint8_t> broken = ReadBytes(hive);
+  {
+    // The registry's own answer for the key: a failure, never made-up counts.
+    auto registry = OpenHive(hive, HiveAccess::kRead);
+    RegKeyHandle key = nullptr;
+    ASSERT_EQ(registry->OpenKey("SYSTEM\\ControlSet003\\Control", &key), regstatus::kSuccess);
+    RegKeyInfo info{};
+    EXPECT_EQ(registry->QueryKey(key, &info), regstatus::kGenFailure);
+    EXPECT_EQ(registry->CloseKey(key), regstatus::kSuccess);
+    EXPECT_EQ(registry->UnreadableKeys(),
+              std::vector<std::string>{"SYSTEM\\ControlSet003\\Control"});
+  }
+  const std::string warning =
+      "the key SYSTEM\\ControlSet003\\Control cannot be read (the hive is damaged there)";
+
+  EXPECT_EQ(Run({"--hive", hive, "status"}), 6) << stderrText;
+  EXPECT_NE(stdoutText.find("Warning: " + warning), std::string::npos) << stdoutText;
+  EXPECT_NE(stdoutText.find(kCs1 + kModem), std::string::npos) << "what was read is listed";
+  for (const char* command : {"status", "check"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> args = {"--hive", hive, command};
+    if (std::string(command) == "check") args.push_back("secure");
+    args.push_back("--json");
+    EXPECT_EQ(Run(args), 6);
+    const json doc = json::parse(stdoutText);
+    EXPECT_EQ(doc["exitCode"], 6);
+    ASSERT_EQ(doc["warnings"].size(), 1u);
+    EXPECT_EQ(doc["warnings"][0].get<std::string>().rfind(warning, 0), 0u) << doc["warnings"];
+    EXPECT_EQ(doc["keys"].size(), 2u);
+  }
+  EXPECT_EQ(Run({"--hive", hive, "secure", "--dry-run", "--json"}), 6);
+  EXPECT_EQ(json::parse(stdoutText)["warnings"].size(), 1u);
+  EXPECT_EQ(Run({"--hive", hive, "secure"}), 6);
+  EXPECT_NE(stderrText.find(warning), std::string::npos) << stderrText;
+  EXPECT_EQ(ReadBytes(hive), broken);
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
+}
+
+// What a real run would refuse, a dry run refuses with the same code; a switch with nothing to
+// write needs neither write access nor the lock.
+TEST_F(HiveFrontTest, ADryRunPredictsTheRealRunAndNothingToWriteNeedsNoWriteAccess) {
+  const std::string hive = MakeHive(1);
+  const std::vector<std::uint8_t> unsaved = NotCleanlySaved(ReadBytes(hive));
+  const std::vector<std::uint8_t> sound = ReadBytes(hive);
+  ASSERT_EQ(Run({"--hive", hive, "secure", "--no-backup"}), 0) << stderrText;
+  const std::vector<std::uint8_t> secure = ReadBytes(hive);
+
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> content;
+    mode_t mode;
+    bool locked;
+    const char* command;
+    int code;
+  };
+  const Case cases[] = {
+      {"not cleanly saved", unsaved, 0644, false, "secure", 7},
+      {"read-only", sound, 0444, false, "secure", 8},
+      {"locked", sound, 0644, true, "secure", 8},
+      {"read-only, already secure", secure, 0444, false, "secure", 0},
+      {"locked, already secure", secure, 0644, true, "secure", 0},
+      {"read-only, already secure, switched back", secure, 0444, false, "normal", 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(hive, c.content);
+    ASSERT_EQ(::chmod(hive.c_str(), c.mode), 0);
+    std::unique_ptr<HiveRegistry> writer;
+    if (c.locked) writer = OpenHive(hive, HiveAccess::kWrite);
+    EXPECT_EQ(Run({"--hive", hive, c.command, "--dry-run"}), c.code) << stderrText;
+    EXPECT_EQ(Run({"--hive", hive, c.command}), c.code) << stderrText;
+    if (c.code != 0) {
+      EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
+    }
+    EXPECT_EQ(ReadBytes(hive), c.content);
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
+    ASSERT_EQ(::chmod(hive.c_str(), 0644), 0);
+  }
+}
+
+// The new hive in place, but the folder not flushed: its own code and line, which never says
+// that nothing changed.
+TEST_F(HiveFrontTest, ANewHiveInPlaceButNotConfirmedHasItsOwnCodeAndLine) {
+  const std::string hive = MakeHive(1);
+  const std::vector<std::uint8_t> before = ReadBytes(hive);
+  EXPECT_EQ(Run({"--hive", hive, "secure"},
+                [](CommitStep step) { return step != CommitStep::kSyncDirectory; }),
+            9);
+  EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
+  EXPECT_NE(stderrText.find("the new hive is in place; the old hive is kept as " + hive + ".bak"),
+            std::string::npos)
+      << stderrText;
+  EXPECT_EQ(stderrText.find("unchanged"), std::string::npos) << stderrText;
+  EXPECT_EQ(stderrText.find("Nothing was changed"), std::string::npos) << stderrText;
+  EXPECT_EQ(ReadBytes(hive + ".bak"), before);
+  EXPECT_NE(ReadBytes(hive), before);
+}
+
+TEST_F(HiveFrontTest, ALinkGivenAsTheHiveIsFollowedAndTheNoteSaysSo) {
+  const std::string hive = MakeHive(1);
+  const std::string link = folder.File("link");
+  ASSERT_EQ(::symlink(hive.c_str(), link.c_str()), 0);
+  EXPECT_EQ(Run({"--hive", link, "secure", "--json"}), 0) << stderrText;
+  const json doc = json::parse(stdoutText);
+  ASSERT_EQ(doc["notes"].size(), 2u);
+  EXPECT_EQ(doc["notes"][1], link + " is a link: the hive is the file it points to, " + hive +
+                                 ", which is written, with its backup beside it");
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM", "SYSTEM.bak", "link"}));
+  EXPECT_EQ(Run({"--hive", hive, "check", "secure"}), 0);
+  // The text names the files as Linux gives them, whatever the hive's code page.
+  const std::string named = folder.File("donn\u00E9es");
+  ASSERT_EQ(::symlink(hive.c_str(), named.c_str()), 0);
+  EXPECT_EQ(Run({"--hive", named, "status"}), 0) << stderrText;
+  EXPECT_NE(stdoutText.find("\nNote: " + named + " is a link: the hive is the file it points to, " +
+                            hive + "\n"),
+            std::string::npos)
+      << stdoutText;
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ class HiveTest : public ::testing::Test {
 
 // ---- CurrentControlSet and the scan.
 
-TEST_F(HiveTest, TheScanWalksTheControlSetThatSelectCurrentNamesAsCurrentControlSet) {
+TEST_F(HiveTest, TheScanWalksTheControlSetThatSelectDefaultNamesAsCurrentControlSet) {
   const std::string ccs = "SYSTEM\\CurrentControlSet\\";
   const std::string cs1 = "SYSTEM\\ControlSet001\\";
   const std::string cs3 = "SYSTEM\\ControlSet003\\";
@@ -86,36 +86,74 @@ TEST_F(HiveTest, TheScanWalksTheControlSetThatSelectCurrentNamesAsCurrentControl
     first.insert(first.end(), rest.begin(), rest.end());
     return first;
   };
+  const std::vector<Record> set1 =
+      with({{ccs + kModems + "0000", "D"}, {ccs + kModems + "0001", "A"}});
+  const std::vector<Record> set2 = with({{ccs + kModems + "0000", "A"}});
+  const std::vector<Record> set3 = with({{ccs + kModems + "0000", "D"}});
+  // The fixture's Select\LastKnownGood is 3.
   struct Case {
+    std::optional<std::uint32_t> byDefault;
     std::optional<std::uint32_t> current;
     std::optional<std::uint32_t> mapped;
     const char* note;
     std::vector<Record> records;
   };
   const Case cases[] = {
-      {1, 1, "CurrentControlSet is ControlSet001 (Select\\Current = 1)",
-       with({{ccs + kModems + "0000", "D"}, {ccs + kModems + "0001", "A"}})},
-      {2, 2, "CurrentControlSet is ControlSet002 (Select\\Current = 2)",
-       with({{ccs + kModems + "0000", "A"}})},
-      {3, 3, "CurrentControlSet is ControlSet003 (Select\\Current = 3)",
-       with({{ccs + kModems + "0000", "D"}})},
-      {std::nullopt, std::nullopt, "no CurrentControlSet: Select has no value Current", rest},
-      {0, std::nullopt, "no CurrentControlSet: Select\\Current is 0, not a control set number",
-       rest},
-      {4, std::nullopt,
-       "no CurrentControlSet: Select\\Current names ControlSet004, which the hive does not hold",
+      {1, 1, 1,
+       "CurrentControlSet is ControlSet001 (Select\\Default = 1, the set Windows starts from); "
+       "the fallback is ControlSet003 (Select\\LastKnownGood = 3)",
+       set1},
+      {3, 3, 3,
+       "CurrentControlSet is ControlSet003 (Select\\Default = 3, the set Windows starts from)",
+       set3},
+      // Windows starts from Default, whatever the last boot used.
+      {2, 1, 2,
+       "CurrentControlSet is ControlSet002 (Select\\Default = 2, the set Windows starts from); "
+       "the last boot used ControlSet001 (Select\\Current = 1); the fallback is ControlSet003 "
+       "(Select\\LastKnownGood = 3)",
+       set2},
+      {1, 2, 1,
+       "CurrentControlSet is ControlSet001 (Select\\Default = 1, the set Windows starts from); "
+       "the last boot used ControlSet002 (Select\\Current = 2); the fallback is ControlSet003 "
+       "(Select\\LastKnownGood = 3)",
+       set1},
+      // No usable Default: the set the last boot used stands in.
+      {std::nullopt, 2, 2,
+       "CurrentControlSet is ControlSet002 (Select\\Current = 2, the set the last boot used: "
+       "Select has no value Default)",
+       set2},
+      {0, 3, 3,
+       "CurrentControlSet is ControlSet003 (Select\\Current = 3, the set the last boot used: "
+       "Select\\Default is 0, not a control set number)",
+       set3},
+      {4, 1, 1,
+       "CurrentControlSet is ControlSet001 (Select\\Current = 1, the set the last boot used: "
+       "Select\\Default names ControlSet004, which the hive does not hold)",
+       set1},
+      {std::nullopt, std::nullopt, std::nullopt,
+       "no CurrentControlSet: Select has no value Default, and Select has no value Current", rest},
+      {0, 0, std::nullopt,
+       "no CurrentControlSet: Select\\Default is 0, not a control set number, and "
+       "Select\\Current is 0, not a control set number",
        rest},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.note);
-    auto hive = OpenHive(MakeHive(c.current), HiveAccess::kRead);
+    const std::string path = MakeHive(std::nullopt);
+    {
+      auto building = OpenHive(path, HiveAccess::kWrite);
+      if (c.byDefault) SetDword(*building, "SYSTEM\\Select", "Default", *c.byDefault);
+      if (c.current) SetDword(*building, "SYSTEM\\Select", "Current", *c.current);
+      ASSERT_EQ(building->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+    }
+    auto hive = OpenHive(path, HiveAccess::kRead);
     EXPECT_EQ(hive->Mapping().current, c.mapped);
     EXPECT_EQ(hive->Mapping().note, c.note);
     EXPECT_EQ(Scan(*hive), c.records);
   }
 }
 
-TEST_F(HiveTest, SelectCurrentOfTheWrongTypeOrAMissingSelectKeyGivesNoCurrentControlSet) {
+TEST_F(HiveTest, SelectValuesOfTheWrongTypeOrAMissingSelectKeyGiveNoCurrentControlSet) {
   struct Case {
     const char* label;
     std::function<void(HiveRegistry&)> change;
@@ -125,17 +163,22 @@ TEST_F(HiveTest, SelectCurrentOfTheWrongTypeOrAMissingSelectKeyGivesNoCurrentCon
       {"REG_SZ",
        [](HiveRegistry& h) {
          h.SetValue("SYSTEM\\Select", "Current", regtype::kSz, {'2', 0});
+         h.SetValue("SYSTEM\\Select", "Default", regtype::kSz, {'2', 0});
        },
-       "no CurrentControlSet: Select\\Current is not a REG_DWORD"},
+       "no CurrentControlSet: Select\\Default is not a REG_DWORD, and Select\\Current is not a "
+       "REG_DWORD"},
       {"three bytes",
        [](HiveRegistry& h) {
          h.SetValue("SYSTEM\\Select", "Current", regtype::kDword, {2, 0, 0});
+         h.SetValue("SYSTEM\\Select", "Default", regtype::kDword, {2, 0, 0});
        },
-       "no CurrentControlSet: Select\\Current is not a REG_DWORD"},
+       "no CurrentControlSet: Select\\Default is not a REG_DWORD, and Select\\Current is not a "
+       "REG_DWORD"},
       {"no Select", [](HiveRegistry& h) { h.DeleteKey("SYSTEM\\Select"); },
        "no CurrentControlSet: the hive has no key Select"},
       {"target deleted", [](HiveRegistry& h) { h.DeleteKey("SYSTEM\\ControlSet002"); },
-       "no CurrentControlSet: Select\\Current names ControlSet002, which the hive does not hold"},
+       "no CurrentControlSet: Select\\Default names ControlSet002, which the hive does not hold, "
+       "and Select\\Current names ControlSet002, which the hive does not hold"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -240,71 +283,85 @@ TEST_F(HiveTest, AFailureAtAnyCommitStepLeavesTheOldHiveOrTheNewOneAndNoStrayFil
     bool newHiveInPlace;
   };
   const Case cases[] = {
-      {CommitStep::kWriteNew, false}, {CommitStep::kSyncNew, false},
-      {CommitStep::kCheckNew, false}, {CommitStep::kKeepBackup, false},
-      {CommitStep::kReplace, false},  {CommitStep::kSyncDirectory, true},
+      {CommitStep::kWriteNew, false},     {CommitStep::kCarryAttributes, false},
+      {CommitStep::kSyncNew, false},      {CommitStep::kCheckNew, false},
+      {CommitStep::kKeepBackup, false},   {CommitStep::kReplace, false},
+      {CommitStep::kSyncDirectory, true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(CommitStepName(c.step));
-    const std::string path = MakeHive(1, "FAIL");
-    const std::vector<std::uint8_t> before = ReadBytes(path);
-    auto hive = SwitchToSecure(path);
-    const HiveProblem problem = hive->Commit(
-        {.keepBackup = true, .stepHook = [&](CommitStep step) { return step != c.step; }});
-    EXPECT_EQ(problem.error, HiveError::kWriteFailed);
-    EXPECT_NE(problem.message.find(CommitStepName(c.step)), std::string::npos) << problem.message;
-    hive.reset();
-    if (c.newHiveInPlace) {
-      EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"FAIL", "FAIL.bak"}));
-      EXPECT_EQ(ReadBytes(path + ".bak"), before);
-      EXPECT_EQ(Scan(*OpenHive(path, HiveAccess::kRead)).front().second, "A");
-    } else {
-      EXPECT_EQ(folder.Entries(), std::vector<std::string>{"FAIL"});
-      EXPECT_EQ(ReadBytes(path), before);
+  // With the backup a hard link, and copied as where the file system has no hard links.
+  for (const bool linkBackup : {true, false})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(CommitStepName(c.step) + std::string(linkBackup ? ", linked" : ", copied"));
+      const std::string path = MakeHive(1, "FAIL");
+      const std::vector<std::uint8_t> before = ReadBytes(path);
+      auto hive = SwitchToSecure(path);
+      const HiveProblem problem = hive->Commit(
+          {.keepBackup = true, .linkBackup = linkBackup, .stepHook = [&](CommitStep step) {
+             return step != c.step;
+           }});
+      // Once the new hive is in place, the failure says so in a class of its own.
+      EXPECT_EQ(problem.error,
+                c.newHiveInPlace ? HiveError::kNotConfirmed : HiveError::kWriteFailed);
+      EXPECT_NE(problem.message.find(CommitStepName(c.step)), std::string::npos) << problem.message;
+      hive.reset();
+      if (c.newHiveInPlace) {
+        EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"FAIL", "FAIL.bak"}));
+        EXPECT_EQ(ReadBytes(path + ".bak"), before);
+        EXPECT_EQ(Scan(*OpenHive(path, HiveAccess::kRead)).front().second, "A");
+      } else {
+        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"FAIL"});
+        EXPECT_EQ(ReadBytes(path), before);
+      }
+      ::unlink(path.c_str());
+      ::unlink((path + ".bak").c_str());
     }
-    ::unlink(path.c_str());
-    ::unlink((path + ".bak").c_str());
-  }
 }
 
 TEST_F(HiveTest, AKillAtAnyCommitStepLeavesTheOldHiveOrTheNewOne) {
-  for (const CommitStep killed :
-       {CommitStep::kWriteNew, CommitStep::kSyncNew, CommitStep::kCheckNew, CommitStep::kKeepBackup,
-        CommitStep::kReplace, CommitStep::kSyncDirectory}) {
-    SCOPED_TRACE(CommitStepName(killed));
-    const std::string path = MakeHive(1, "KILL");
-    const std::vector<std::uint8_t> before = ReadBytes(path);
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      auto hive = SwitchToSecure(path);
-      // The hook runs before the step; killed after half of what it writes, where it writes.
-      hive->Commit({.keepBackup = true, .stepHook = [&](CommitStep step) {
-                      if (step == killed) ::_exit(0);
-                      return true;
-                    }});
-      ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child was not killed";
+  for (const bool linkBackup : {true, false})
+    for (const CommitStep killed :
+         {CommitStep::kWriteNew, CommitStep::kCarryAttributes, CommitStep::kSyncNew,
+          CommitStep::kCheckNew, CommitStep::kKeepBackup, CommitStep::kReplace,
+          CommitStep::kSyncDirectory}) {
+      SCOPED_TRACE(CommitStepName(killed) + std::string(linkBackup ? ", linked" : ", copied"));
+      const std::string path = MakeHive(1, "KILL");
+      const std::vector<std::uint8_t> before = ReadBytes(path);
+      const pid_t child = ::fork();
+      ASSERT_NE(child, -1);
+      if (child == 0) {
+        auto hive = SwitchToSecure(path);
+        // The hook runs before the step; killed after half of what it writes, where it writes.
+        hive->Commit(
+            {.keepBackup = true, .linkBackup = linkBackup, .stepHook = [&](CommitStep step) {
+               if (step == killed) ::_exit(0);
+               return true;
+             }});
+        ::_exit(1);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child was not killed";
 
-    // The next writer finds the hive unlocked, whole, and removes what the killed one left.
-    auto after = OpenHive(path, HiveAccess::kWrite);
-    const std::string prefix = Scan(*after).front().second;
-    if (killed == CommitStep::kSyncDirectory) {
-      EXPECT_EQ(prefix, "A");
-    } else {
-      EXPECT_EQ(prefix, "D");
-      EXPECT_EQ(ReadBytes(path), before);
+      // The next writer finds the hive unlocked, whole, and removes what the killed one left.
+      auto after = OpenHive(path, HiveAccess::kWrite);
+      const std::string prefix = Scan(*after).front().second;
+      if (killed == CommitStep::kSyncDirectory) {
+        EXPECT_EQ(prefix, "A");
+      } else {
+        EXPECT_EQ(prefix, "D");
+        EXPECT_EQ(ReadBytes(path), before);
+      }
+      for (const std::string& entry : folder.Entries()) {
+        EXPECT_TRUE(entry == "KILL" || entry == "KILL.bak") << "left behind: " << entry;
+        // A backup that has its name is whole, copied or linked.
+        if (entry == "KILL.bak") {
+          EXPECT_EQ(ReadBytes(path + ".bak"), before);
+        }
+      }
+      after.reset();
+      ::unlink(path.c_str());
+      ::unlink((path + ".bak").c_str());
     }
-    for (const std::string& entry : folder.Entries()) {
-      EXPECT_TRUE(entry == "KILL" || entry == "KILL.bak") << "left behind: " << entry;
-    }
-    after.reset();
-    ::unlink(path.c_str());
-    ::unlink((path + ".bak").c_str());
-  }
 }
 
 TEST_F(HiveTest, ABackupKeepsTheOldHiveUnderTheFirstFreeName) {
