@@ -8,7 +8,7 @@
 
 #include "cli/modem_prefix.h"
 #include "platform/win32_registry.h"
-#include "switching/win32_version.h"
+#include "platform/win32_version.h"
 
 namespace {
 

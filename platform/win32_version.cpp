@@ -1,4 +1,4 @@
-#include "switching/win32_version.h"
+#include "platform/win32_version.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "switching/dial_prefix_switch.h"
+#include "platform/platform_version.h"
 
 // What GetVersionExA reports to this program; nullopt when it fails. A VersionQuery.
 std::optional<PlatformVersion> QueryPlatformVersion();
