@@ -132,7 +132,7 @@ struct MemoryRegistry::Impl {
 
   using IndexFailures = std::unordered_map<std::string, std::map<std::uint32_t, RegStatus>>;
 
-  Impl() : root(std::make_unique<Node>()) {}
+  Impl() : root(std::make_unique<Node>()) { spareHandles.reserve(kSpareHandles); }
   ~Impl() { DestroySubtree(std::move(root)); }
 
   // ---- Tree.
@@ -363,7 +363,12 @@ struct MemoryRegistry::Impl {
   };
   Walked walked;
 
-  std::unordered_map<std::uintptr_t, OpenHandle> handles;
+  using Handles = std::unordered_map<std::uintptr_t, OpenHandle>;
+  Handles handles;
+  // Entries of closed handles, kept for the next opens: each keeps the storage of its path, so
+  // a walk that opens and closes key after key copies each path without allocating anew.
+  static constexpr std::size_t kSpareHandles = 64;
+  std::vector<Handles::node_type> spareHandles;
   std::uintptr_t nextHandle = kFirstHandle;
   std::size_t badCloses = 0;
   RegistryCallCounts calls;
@@ -396,7 +401,17 @@ RegStatus MemoryRegistry::OpenKey(const char* path, RegKeyHandle* key) {
       return regstatus::kAccessDenied;
     }
     const std::uintptr_t value = impl_->nextHandle;
-    impl_->handles.emplace(value, Impl::OpenHandle{node, std::string(spelled)});
+    std::vector<Impl::Handles::node_type>& spare = impl_->spareHandles;
+    if (spare.empty()) {
+      impl_->handles.emplace(value, Impl::OpenHandle{node, std::string(spelled)});
+    } else {
+      Impl::Handles::node_type& entry = spare.back();
+      entry.key() = value;
+      entry.mapped().node = node;
+      entry.mapped().path.assign(spelled);
+      impl_->handles.insert(std::move(entry));
+      spare.pop_back();
+    }
     // Nothing below can fail.
     impl_->nextHandle += kHandleStep;
     ++node->openHandles;
@@ -511,7 +526,10 @@ RegStatus MemoryRegistry::CloseKey(RegKeyHandle key) {
     return regstatus::kInvalidHandle;
   }
   if (it->second.node != nullptr) --it->second.node->openHandles;
-  impl_->handles.erase(it);
+  Impl::Handles::node_type entry = impl_->handles.extract(it);
+  if (impl_->spareHandles.size() < Impl::kSpareHandles) {
+    impl_->spareHandles.push_back(std::move(entry));  // capacity was reserved: cannot fail
+  }
   return regstatus::kSuccess;
 }
 
