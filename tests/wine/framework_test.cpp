@@ -429,6 +429,25 @@ INSTANTIATE_TEST_SUITE_P(Framework, HelpKey,
                            return std::string(param.param.name);
                          });
 
+// The first steps of a script on `main` (whose button 1000 runs `other`): open the second
+// dialog, and once it is shown post F1 to it, then run `afterKey`.
+ModalScript& PressF1InTheSecondDialog(
+    ModalScript& script, TestDialog& main, TestDialog& other,
+    std::function<void()> afterKey = [] {}) {
+  return script
+      .Then("open the second dialog",
+            [&main](HWND) {
+              main.PostClick(1000);
+              return true;
+            })
+      .Then("F1 in the second dialog once it is shown", [&other, afterKey](HWND) {
+        if (other.m_hWnd == nullptr || !::IsWindowVisible(other.m_hWnd)) return false;
+        other.PostKey(VK_F1);
+        afterKey();
+        return true;
+      });
+}
+
 // A dialog opened from the main one (as the About box is) is owned by it, is itself created
 // through the hook, and F1 in it asks for its own topic; back in the main dialog, the main
 // dialog's topic. Each key is posted only once the dialog it is meant for is on screen, and
@@ -446,18 +465,7 @@ TEST_F(FrameworkTest, HelpFollowsTheActiveDialog) {
   };
   main.onClick1000 = [&](TestDialog&) { otherResult = other.DoModal(); };
   ModalScript script([&] { return main.m_hWnd; });
-  script
-      .Then("open the second dialog",
-            [&](HWND) {
-              main.PostClick(1000);
-              return true;
-            })
-      .Then("F1 in the second dialog once it is shown",
-            [&](HWND) {
-              if (other.m_hWnd == nullptr || !::IsWindowVisible(other.m_hWnd)) return false;
-              other.PostKey(VK_F1);
-              return true;
-            })
+  PressF1InTheSecondDialog(script, main, other)
       .Then("close the second dialog after its help",
             [&](HWND) {
               if (app.helpCalls.size() < 1) return false;
@@ -514,32 +522,21 @@ TEST_P(HelpWhereThePressWas, OpensThatDialogsTopic) {
   HWND elsewhere = nullptr;
   main.onClick1000 = [&](TestDialog&) { other.DoModal(); };
   ModalScript script([&] { return main.m_hWnd; });
-  script
-      .Then("open the second dialog",
-            [&](HWND) {
-              main.PostClick(1000);
-              return true;
-            })
-      .Then("F1 in the second dialog, then another window to the front",
-            [&](HWND) {
-              if (other.m_hWnd == nullptr || !::IsWindowVisible(other.m_hWnd)) return false;
-              other.PostKey(VK_F1);
-              if (c.anotherWindowActive) {
-                elsewhere = ::CreateWindowExA(0, "STATIC", "Elsewhere", WS_POPUP | WS_VISIBLE, 0, 0,
-                                              50, 20, nullptr, nullptr, nullptr, nullptr);
-                ::SetActiveWindow(elsewhere);
-              }
-              return true;
-            })
-      .Then("close both after the help", [&](HWND) {
-        if (app.helpCalls.empty()) return false;
-        if (c.anotherWindowActive) {
-          EXPECT_EQ(::GetActiveWindow(), elsewhere);
-        }
-        other.PostClick(IDOK);
-        main.PostClick(IDOK);
-        return true;
-      });
+  // Another window to the front after the key, before the modal loop reads it.
+  PressF1InTheSecondDialog(script, main, other, [&] {
+    if (!c.anotherWindowActive) return;
+    elsewhere = ::CreateWindowExA(0, "STATIC", "Elsewhere", WS_POPUP | WS_VISIBLE, 0, 0, 50, 20,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ::SetActiveWindow(elsewhere);
+  }).Then("close both after the help", [&](HWND) {
+    if (app.helpCalls.empty()) return false;
+    if (c.anotherWindowActive) {
+      EXPECT_EQ(::GetActiveWindow(), elsewhere);
+    }
+    other.PostClick(IDOK);
+    main.PostClick(IDOK);
+    return true;
+  });
 
   EXPECT_EQ(main.DoModal(), IDOK);
   app.m_pMainWnd = nullptr;
