@@ -5,7 +5,8 @@
 #   make test   deps, build, format check, then every test suite; fails if anything fails
 #   make dist   deps, build the two Windows programs, then packaging/make-release: dist/ holds
 #               the installer package, the portable archive and SHA256SUMS (signed when SIGN_PFX
-#               names a code-signing certificate; see packaging/make-release)
+#               names a code-signing certificate; see packaging/make-release); the same commit
+#               gives the same bytes (scripts/check-reproducible checks two fresh clones)
 #   make demo   deps, then scripts/demo: build build/win and run the tool on a demo registry
 #               (interactively on $DISPLAY, or driven on Xvfb with a screenshot when there is none)
 #   make bench  build build/win, then time the scan: natively (scripts/run-bench, where it exists)
@@ -22,7 +23,7 @@ WINE_RUN := scripts/wine-run --root build/win/wine
 PACKAGES := g++ cmake googletest libgtest-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb \
 	xauth fonts-wine x11-utils clang-format libbenchmark-dev clang libclang-rt-dev \
 	nlohmann-json3-dev pkg-config libhivex-dev reglookup wixl msitools osslsigncode openssl zip \
-	unzip
+	unzip git libwin-hivex-perl
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # Our own C++ sources, for the format check.

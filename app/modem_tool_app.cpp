@@ -1,5 +1,6 @@
 #include "app/modem_tool_app.h"
 
+#include "platform/win32_event_log.h"
 #include "platform/win32_registry.h"
 #include "ui/modem_config_dlg.h"
 
@@ -15,7 +16,10 @@ BOOL CModemToolApp::InitInstance() {
 
   Win32Registry registry;
   {
-    CModemConfigDlg dialog(registry);
+    // Every OK that writes leaves an event in the Application log.
+    CModemConfigDlg dialog(registry, &QueryPlatformVersion, [](const SwitchRecord& record) {
+      ReportSwitchEvent("ModemConfig.exe", record, &SystemStatusText);
+    });
     m_pMainWnd = &dialog;
     dialog.DoModal();  // OK, Cancel or failure: the tool ends either way
     m_pMainWnd = nullptr;

@@ -10,6 +10,7 @@ enum class CliCommand {
   kStatus,   // list the modem settings keys and the mode they are in
   kSecure,   // switch every key to secure access ("A")
   kNormal,   // switch every key to normal operation ("D")
+  kCheck,    // check normal|secure: whether every key is in that mode (exit 0) or not (exit 1)
   kHelp,     // --help
   kVersion,  // --version
 };
@@ -21,6 +22,10 @@ struct CommandLine {
   std::string hivePath;  // --hive: an offline SYSTEM hive file instead of the live registry
   bool backup = true;    // --backup / --no-backup: keep the hive's original beside it
   bool backupGiven = false;
+  // check: the mode every key must be in (kSecure or kNormal).
+  CliCommand checkMode = CliCommand::kSecure;
+  // secure/normal: --undo-file, a .reg file that puts back every key about to change.
+  std::string undoPath;
 };
 
 struct ParsedCommandLine {

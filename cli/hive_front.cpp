@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/hive_registry.h"
+#include "platform/replace_file.h"
 
 namespace {
 
@@ -29,6 +30,19 @@ int ExitCodeFor(HiveError error) {
 // An offline image is not running: what is written takes effect when Windows next starts from
 // it, so no restart of this machine is asked for.
 std::optional<PlatformVersion> NoRunningSystem() { return std::nullopt; }
+
+// A key's path as a .reg file merged into the hive (hivexregedit --merge) names it: in UTF-8,
+// as hivexregedit reads a file, and below the control set CurrentControlSet stands for, since
+// the hive stores no CurrentControlSet.
+std::string StoredPath(const ControlSetMapping& mapping, const std::string& path) {
+  static constexpr std::string_view kCurrent = "SYSTEM\\CurrentControlSet";
+  const bool current = mapping.current && path.starts_with(kCurrent) &&
+                       (path.size() == kCurrent.size() || path[kCurrent.size()] == '\\');
+  if (!current) return HiveNameUtf8(path);
+  std::string number = std::to_string(*mapping.current);
+  number.insert(0, number.size() < 3 ? 3 - number.size() : 0, '0');
+  return "SYSTEM\\ControlSet" + number + HiveNameUtf8(path.substr(kCurrent.size()));
+}
 
 }  // namespace
 
@@ -58,7 +72,9 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
                    nullptr,
                    &PortableStatusText,
                    &Windows1252ToUtf8,
-                   {hive->Mapping().note}};
+                   {hive->Mapping().note},
+                   [&hive](const std::string& path) { return StoredPath(hive->Mapping(), path); },
+                   &ReplaceFileWith};
   ReportText report;
   const int code = RunCommand(line, system, report, err);
   if (hive->Modified()) {

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/undo_file.h"
 #include "discovery/modem_scan.h"
 
 #ifndef MODEMPREFIX_VERSION
@@ -38,6 +41,7 @@ struct Report {
   ModeSummary mode = ModeSummary::kNone;
   std::optional<bool> dialogShowsNormal;  // the mode the dialog would show; empty when none
   std::vector<KeyResult> results;         // secure/normal: one entry a key, in record order
+  SwitchOutcome switchOutcome;            // the writes tried (none in a dry run)
   RunOutcome outcome;
 };
 
@@ -72,6 +76,8 @@ const char* CommandName(CliCommand command) {
       return "secure";
     case CliCommand::kNormal:
       return "normal";
+    case CliCommand::kCheck:
+      return "check";
     default:
       return "status";
   }
@@ -122,12 +128,17 @@ std::string CountOf(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-void PrintStatusText(const Report& report, ReportText& out) {
+// One line a key: its path, aligned, and its prefix.
+void PrintKeyLines(const Report& report, ReportText& out) {
   const std::size_t width = PathWidth(report.keys);
   for (const KeyRecord& key : report.keys) {
     PrintPadded(out, Printable(key.path), width);
     out << "  " << key.prefix << "\n";
   }
+}
+
+void PrintStatusText(const Report& report, ReportText& out) {
+  PrintKeyLines(report, out);
   if (report.keys.empty()) {
     out << "No modem settings key found below SYSTEM\\CurrentControlSet, SYSTEM\\ControlSet001 "
            "or SYSTEM\\ControlSet003.\n";
@@ -136,6 +147,29 @@ void PrintStatusText(const Report& report, ReportText& out) {
   out << "Mode: " << ModeName(report.mode) << " ("
       << CountOf(report.keys.size(), "modem settings key", "modem settings keys") << ")\n";
   PrintDialogMode(out, report);
+}
+
+TargetMode TargetOf(CliCommand mode) {
+  return mode == CliCommand::kSecure ? TargetMode::kSecureAccess : TargetMode::kNormalOperation;
+}
+
+// The one line a detection step shows: whether every key is in the mode, and how many are not.
+std::string CheckSummary(const Report& report, const CommandLine& line) {
+  const char* mode = CommandName(line.checkMode);
+  const std::size_t total = report.keys.size();
+  if (total == 0) return std::string("compliant: no modem settings key (nothing to switch)");
+  const std::size_t off = report.outcome.keysNotInMode;
+  if (off == 0) {
+    return std::string("compliant: ") + mode + " (" + std::to_string(total) + " of " +
+           CountOf(total, "key", "keys") + ")";
+  }
+  return "not compliant: " + std::to_string(off) + " of " + CountOf(total, "key", "keys") +
+         " not " + mode;
+}
+
+void PrintCheckText(const Report& report, const CommandLine& line, ReportText& out) {
+  PrintKeyLines(report, out);
+  out << CheckSummary(report, line) << "\n";
 }
 
 const char* ResultWord(WriteResult result) {
@@ -231,7 +265,12 @@ ordered_json ReportJson(const Report& report, const CliSystem& system, const Com
   doc["mode"] = ModeName(report.mode);
   doc["dialogMode"] =
       report.dialogShowsNormal ? (*report.dialogShowsNormal ? "normal" : "secure") : "none";
-  if (line.command != CliCommand::kStatus) {
+  if (line.command == CliCommand::kCheck) {
+    doc["checkMode"] = CommandName(line.checkMode);
+    doc["compliant"] = report.outcome.keysNotInMode == 0;
+    doc["keysNotInMode"] = report.outcome.keysNotInMode;
+    doc["summary"] = CheckSummary(report, line);
+  } else if (line.command != CliCommand::kStatus) {
     doc["dryRun"] = line.dryRun;
     ordered_json written = ordered_json::array();
     ordered_json unchanged = ordered_json::array();
@@ -295,7 +334,8 @@ void Switch(Report& report, CliSystem& system, TargetMode target, bool dryRun) {
   }
   if (dryRun) return;
 
-  const SwitchOutcome outcome = WriteTargetPrefix(system.registry, inventory, target);
+  report.switchOutcome = WriteTargetPrefix(system.registry, inventory, target);
+  const SwitchOutcome& outcome = report.switchOutcome;
   for (const KeyWrite& write : outcome.writes) {
     KeyResult& result = report.results[write.record];
     result.status = write.status;
@@ -307,10 +347,61 @@ void Switch(Report& report, CliSystem& system, TargetMode target, bool dryRun) {
   report.outcome.restartNeeded = RestartNeeded(outcome, system.queryVersion);
 }
 
+// The dial prefix value a key holds now, name and text exactly as stored (the scan records the
+// prefix in upper case, and "d" is as much normal operation as "D"); nullopt when it cannot be
+// read.
+std::optional<UndoEntry> StoredPrefix(RegistryOperations& registry, const std::string& path) {
+  RegKey key(registry);
+  if (key.Open(path.c_str()) != regstatus::kSuccess) return std::nullopt;
+  std::array<char, kRegBufferSize> name{};
+  std::array<std::uint8_t, kRegBufferSize> data{};
+  for (std::uint32_t index = 0;; ++index) {
+    std::uint32_t nameSize = kRegBufferSize;
+    std::uint32_t dataSize = kRegBufferSize;
+    std::uint32_t type = 0;
+    const RegStatus status =
+        registry.EnumValue(key.Get(), index, name.data(), &nameSize, &type, data.data(), &dataSize);
+    if (status == regstatus::kMoreData) continue;  // a long value: not the one sought
+    if (status != regstatus::kSuccess) return std::nullopt;
+    const std::string_view found(name.data(), nameSize);
+    if (found.size() != std::strlen(kDialPrefixValueName) ||
+        !std::equal(found.begin(), found.end(), kDialPrefixValueName, [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) ==
+                 std::toupper(static_cast<unsigned char>(b));
+        })) {
+      continue;
+    }
+    const auto* text = reinterpret_cast<const char*>(data.data());
+    return UndoEntry{path, std::string(found),
+                     std::string(text, std::find(text, text + dataSize, '\0'))};
+  }
+}
+
+// Writes the undo file of a switch of `report` to `target`: every key about to change, with
+// the prefix it holds now as stored. Returns "" or why the file was not written.
+std::string WriteUndoFile(const Report& report, const CliSystem& system, TargetMode target,
+                          const std::string& path) {
+  std::vector<UndoEntry> entries;
+  for (const std::size_t record : RecordsToWrite(report.inventory, target)) {
+    const KeyRecord& key = report.keys[record];
+    UndoEntry entry = StoredPrefix(system.registry, key.path)
+                          .value_or(UndoEntry{key.path, kDialPrefixValueName, key.prefix});
+    if (system.storedPath) entry.path = system.storedPath(key.path);
+    entries.push_back(std::move(entry));
+  }
+  const UndoText undo = UndoFileText(entries);
+  if (!undo.error.empty()) return undo.error;
+  if (system.replaceFile == nullptr) return "files cannot be written here";
+  return system.replaceFile(path, undo.text);
+}
+
 }  // namespace
 
 int ExitCodeFor(const RunOutcome& outcome) {
   if (outcome.noRights) return exitcode::kNoRights;
+  if (outcome.command == CliCommand::kCheck) {
+    return outcome.keysNotInMode > 0 ? exitcode::kNotCompliant : exitcode::kDone;
+  }
   if (!outcome.modemFound) return exitcode::kNoModem;
   if (outcome.command == CliCommand::kStatus || outcome.dryRun) return exitcode::kDone;
   if (outcome.writesFailed > 0) return exitcode::kWriteFailed;
@@ -341,10 +432,35 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
   Report report = Scan(system);
   report.outcome.command = line.command;
   report.outcome.dryRun = line.dryRun;
-  if (line.command != CliCommand::kStatus && report.outcome.modemFound) {
-    const TargetMode target = line.command == CliCommand::kSecure ? TargetMode::kSecureAccess
-                                                                  : TargetMode::kNormalOperation;
+  if (line.command == CliCommand::kCheck) {
+    // The scan's records only: check never writes.
+    const char* const wanted = TargetPrefix(TargetOf(line.checkMode));
+    report.outcome.keysNotInMode = static_cast<std::size_t>(
+        std::count_if(report.keys.begin(), report.keys.end(),
+                      [&](const KeyRecord& key) { return key.prefix != wanted; }));
+    if (!line.json) PrintCheckText(report, line, out);
+  } else if (line.command != CliCommand::kStatus && report.outcome.modemFound) {
+    const TargetMode target = TargetOf(line.command);
+    if (!line.undoPath.empty()) {
+      // The undo file is complete on disk before the first key changes; without it, nothing
+      // is written.
+      const std::string problem = WriteUndoFile(report, system, target, line.undoPath);
+      if (!problem.empty()) {
+        err << "modemprefix: the undo file " << Printable(line.undoPath)
+            << " could not be written: " << Printable(problem) << ". Nothing was written.\n";
+        return exitcode::kUndoFileNotWritten;
+      }
+    }
     Switch(report, system, target, line.dryRun);
+    if (report.switchOutcome.writesTried > 0 && system.recordSwitch) {
+      // The record never undoes or blocks the switch, nor changes its exit code.
+      const std::string problem =
+          system.recordSwitch(RecordOfSwitch(report.inventory, target, report.switchOutcome));
+      if (!problem.empty()) {
+        err << "modemprefix: the switch could not be recorded in the event log: " << problem
+            << "\n";
+      }
+    }
     if (!line.json) PrintSwitchText(report, system, target, out, err);
   } else if (!line.json) {
     if (line.command == CliCommand::kStatus) {

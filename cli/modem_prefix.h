@@ -15,12 +15,14 @@
 #include "cli/command_line.h"
 #include "platform/registry.h"
 #include "switching/dial_prefix_switch.h"
+#include "switching/switch_record.h"
 
 // Exit codes, the same with or without --json. 3010 is what deployment systems read as
 // "succeeded, restart required".
 namespace exitcode {
 inline constexpr int kDone = 0;
-inline constexpr int kBadCommandLine = 1;
+// check: some key is not in the mode checked for ("issue found: run the remediation").
+inline constexpr int kNotCompliant = 1;
 inline constexpr int kNoModem = 2;
 inline constexpr int kWriteFailed = 4;
 inline constexpr int kNoRights = 5;
@@ -29,6 +31,11 @@ inline constexpr int kRestartNeeded = 3010;
 inline constexpr int kHiveUnreadable = 6;       // missing, unreadable, not a hive, damaged
 inline constexpr int kHiveNotCleanlySaved = 7;  // Windows would replay its logs: not written
 inline constexpr int kHiveNotWritten = 8;       // read-only, locked, or the write-back failed
+// --undo-file: the undo file could not be written, so no key was changed.
+inline constexpr int kUndoFileNotWritten = 10;
+// Windows' ERROR_INVALID_PARAMETER: fits the 8 bits a Linux shell sees, and is no outcome of
+// a run.
+inline constexpr int kBadCommandLine = 87;
 }  // namespace exitcode
 
 // A key name's bytes (in the registry's code page) as UTF-8. `exact` is false when some byte
@@ -52,6 +59,13 @@ struct CliSystem {
   // Lines about where the keys come from (an offline hive's control sets), shown before the
   // report and listed in the JSON document.
   std::vector<std::string> notes;
+  // The path under which a recorded key is stored, for a .reg file that must name it (an
+  // offline hive has no CurrentControlSet); empty: the recorded path itself.
+  std::function<std::string(const std::string& path)> storedPath = {};
+  // Writes a whole file safely (ReplaceFileWith); "" or what failed. Needed by --undo-file.
+  std::string (*replaceFile)(const std::string& path, const std::string& content) = nullptr;
+  // Records a switch that tried to write (the event log); returns "" or why it could not.
+  std::function<std::string(const SwitchRecord& record)> recordSwitch = {};
 };
 
 // Text a run writes: put together in memory, written out by the caller in one piece (so a JSON
@@ -89,9 +103,11 @@ struct RunOutcome {
   std::size_t writesSucceeded = 0;
   std::size_t writesFailed = 0;
   bool restartNeeded = false;
+  std::size_t keysNotInMode = 0;  // check: keys whose prefix is not the mode's
 };
 
-// The exit code of a run: rights first, then no modem, then a failed write, then a restart.
+// The exit code of a run: rights first; for check, whether some key is not in the mode (no
+// modem is nothing to fix); then no modem, then a failed write, then a restart.
 int ExitCodeFor(const RunOutcome& outcome);
 
 // Runs the parsed command against `system`, writing the report to `out` and errors to `err`.

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "cli/modem_prefix.h"
+#include "platform/replace_file.h"
+#include "platform/win32_event_log.h"
 #include "platform/win32_registry.h"
 #include "platform/win32_version.h"
 
@@ -103,6 +105,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   Win32Registry registry;
   CliSystem system{registry, &QueryPlatformVersion, &IsElevated, &StatusText, &AnsiToUtf8, {}};
+  system.replaceFile = &ReplaceFileWith;
+  system.recordSwitch = [](const SwitchRecord& record) {
+    return ReportSwitchEvent("modemprefix.exe", record, &StatusText);
+  };
   ReportText out, err;
   bool json = false;
   const int code = RunModemPrefix(

@@ -7,6 +7,7 @@ enable_language(RC)
 # optimised build, and headers that name Windows Vista (6.0) as the oldest system it runs on.
 # The programs import functions that exist only from Vista on; headers that claim less let an
 # older system start them and fail with "entry point not found" instead of refusing them.
+# The linker writes no time stamp into the headers, so the same sources give the same bytes.
 # Every program made with this function belongs to the release: `make dist` builds them all.
 function(modemconfig_windows_program target)
   set_property(GLOBAL APPEND PROPERTY MODEMCONFIG_RELEASE_PROGRAMS ${target})
@@ -14,11 +15,12 @@ function(modemconfig_windows_program target)
     set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
     target_link_options(${target} PRIVATE
       $<IF:$<BOOL:$<TARGET_PROPERTY:WIN32_EXECUTABLE>>,/SUBSYSTEM:WINDOWS$<COMMA>6.00,/SUBSYSTEM:CONSOLE$<COMMA>6.00>
-      /OPT:REF)
+      /OPT:REF /Brepro)
   else()
     target_link_options(${target} PRIVATE
       -static -static-libgcc -static-libstdc++
       -Wl,--gc-sections
+      -Wl,--no-insert-timestamp
       -Wl,--major-subsystem-version,6,--minor-subsystem-version,0
       -Wl,--major-os-version,6,--minor-os-version,0
       $<$<CONFIG:Release,MinSizeRel>:-s>)
@@ -99,6 +101,31 @@ add_library(win32_version STATIC platform/win32_version.cpp)
 target_include_directories(win32_version PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(win32_version PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 
+# The message table of the events both programs record (platform/event_messages.mc), compiled
+# with the message compiler (windmc from mingw-w64 binutils, or mc with MSVC) into a header of
+# event IDs and a resource script that each program's .rc takes in.
+find_program(MODEMCONFIG_MC NAMES x86_64-w64-mingw32-windmc windmc mc REQUIRED)
+set(event_messages_dir ${CMAKE_BINARY_DIR}/generated/event_messages)
+file(MAKE_DIRECTORY ${event_messages_dir})
+add_custom_command(
+  OUTPUT ${event_messages_dir}/event_messages.h ${event_messages_dir}/event_messages.rc
+         ${event_messages_dir}/MSG00409.bin
+  COMMAND ${MODEMCONFIG_MC} -h ${event_messages_dir} -r ${event_messages_dir}
+          ${CMAKE_SOURCE_DIR}/platform/event_messages.mc
+  DEPENDS ${CMAKE_SOURCE_DIR}/platform/event_messages.mc
+  COMMENT "Compiling the event messages")
+add_custom_target(event_messages DEPENDS ${event_messages_dir}/event_messages.h
+                                         ${event_messages_dir}/event_messages.rc)
+
+# The record of a switch in the Application log, shared by the tool and modemprefix.
+add_library(win32_event_log STATIC platform/win32_event_log.cpp)
+add_dependencies(win32_event_log event_messages)
+target_include_directories(win32_event_log PUBLIC ${CMAKE_SOURCE_DIR}
+                           PRIVATE ${event_messages_dir})
+target_link_libraries(win32_event_log PUBLIC modem_logic advapi32)
+target_compile_definitions(win32_event_log PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX
+                           MODEMCONFIG_VERSION="${PROJECT_VERSION}")
+
 # The application framework over raw Win32 (CWinApp, CDialog, CStatusBarCtrl, CStringList).
 add_library(framework STATIC
   framework/dialog.cpp
@@ -122,9 +149,10 @@ add_library(modem_ui STATIC
 target_include_directories(modem_ui PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(modem_ui PUBLIC framework modem_logic win32_version)
 add_library(modem_resources OBJECT ui/modem_config.rc)
-target_include_directories(modem_resources PRIVATE ${CMAKE_SOURCE_DIR}/ui)
+add_dependencies(modem_resources event_messages)
+target_include_directories(modem_resources PRIVATE ${CMAKE_SOURCE_DIR}/ui ${event_messages_dir})
 set_source_files_properties(ui/modem_config.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/ui/modem_large.ico;${CMAKE_SOURCE_DIR}/ui/modem_small.ico;${CMAKE_SOURCE_DIR}/ui/resource.h")
+  "${CMAKE_SOURCE_DIR}/ui/modem_large.ico;${CMAKE_SOURCE_DIR}/ui/modem_small.ico;${CMAKE_SOURCE_DIR}/ui/resource.h;${event_messages_dir}/event_messages.rc")
 modemconfig_version_resources(modem_resources
   RC ui/modem_config.rc
   NAME ModemConfig
@@ -134,11 +162,16 @@ modemconfig_version_resources(modem_resources
 
 # The tool: one self-contained GUI executable.
 add_executable(ModemConfig WIN32 app/modem_tool_app.cpp)
-target_link_libraries(ModemConfig PRIVATE framework_main modem_ui win32_registry modem_resources)
+target_link_libraries(ModemConfig PRIVATE framework_main modem_ui win32_registry win32_event_log
+  modem_resources)
 modemconfig_windows_program(ModemConfig)
 
 # The command-line companion: a console program on the same scan and switch.
 add_library(modemprefix_resources OBJECT cli/modemprefix.rc)
+add_dependencies(modemprefix_resources event_messages)
+target_include_directories(modemprefix_resources PRIVATE ${event_messages_dir})
+set_source_files_properties(cli/modemprefix.rc PROPERTIES OBJECT_DEPENDS
+  "${event_messages_dir}/event_messages.rc")
 modemconfig_version_resources(modemprefix_resources
   RC cli/modemprefix.rc
   NAME modemprefix
@@ -146,7 +179,7 @@ modemconfig_version_resources(modemprefix_resources
   EXECUTION_LEVEL asInvoker)
 add_executable(modemprefix cli/win32_main.cpp)
 target_link_libraries(modemprefix PRIVATE modemprefix_core win32_registry win32_version
-  modemprefix_resources)
+  win32_event_log replace_file modemprefix_resources)
 modemconfig_windows_program(modemprefix)
 
 # The project's version, for the release scripts (packaging/make-release).

@@ -1290,3 +1290,5 @@ HiveProblem HiveRegistry::Commit(const CommitOptions& options) {
   }
   return {};
 }
+
+std::string HiveNameUtf8(std::string_view ansiName) { return Utf16ToUtf8(AnsiToUtf16(ansiName)); }

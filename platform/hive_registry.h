@@ -157,3 +157,7 @@ class HiveRegistry final : public RegistryOperations {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// A name as the hive registry's calls give it (Windows-1252), in UTF-8 as hivex and the tools
+// built on it (hivexregedit) name the stored key.
+std::string HiveNameUtf8(std::string_view ansiName);

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "ui/about_box.h"
 #include "ui/resource.h"
 
@@ -15,10 +17,12 @@ HICON LoadSharedIcon(UINT id, int width, int height) {
 
 }  // namespace
 
-CModemConfigDlg::CModemConfigDlg(RegistryOperations& registry, VersionQuery queryVersion)
+CModemConfigDlg::CModemConfigDlg(RegistryOperations& registry, VersionQuery queryVersion,
+                                 SwitchAudit audit)
     : CDialog(IDD_MODEM_CONFIG),
       m_registry(registry),
       m_queryVersion(queryVersion),
+      m_audit(std::move(audit)),
       m_hIconLarge(LoadSharedIcon(IDI_APP_LARGE, ::GetSystemMetrics(SM_CXICON),
                                   ::GetSystemMetrics(SM_CYICON))),
       m_hIconSmall(LoadSharedIcon(IDI_APP_SMALL, ::GetSystemMetrics(SM_CXSMICON),
@@ -109,6 +113,14 @@ void CModemConfigDlg::ApplySelectedMode() {
     target = TargetMode::kNormalOperation;
   }
   const SwitchResult result = SwitchModems(m_registry, m_inventory, target, m_queryVersion);
+  if (m_audit && target && result.outcome.writesTried > 0) {
+    // The record of the writes just made: it can neither undo them nor keep the user from
+    // seeing their outcome.
+    try {
+      m_audit(RecordOfSwitch(m_inventory, *target, result.outcome));
+    } catch (...) {
+    }
+  }
   for (const Notice& notice : result.notices) {
     MessageBox(notice.text.c_str(), notice.caption.c_str(), MB_OK);
   }

@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "platform/win32_version.h"
 #include "switching/dial_prefix_switch.h"
+#include "switching/switch_record.h"
 
 // The three status texts, one for each outcome of a scan.
 inline constexpr char kStatusNormal[] = "Modem is currently configured for normal operation";
@@ -23,9 +24,12 @@ class CModemConfigDlg : public CDialog {
  public:
   // `registry` is where the scan and the switch read and write (advapi32 in the tool; a test
   // may pass another); it must outlive the dialog. `queryVersion` answers the platform
-  // version question after a switch.
+  // version question after a switch. `audit`, when given, receives the record of every OK
+  // that tried to write (the tool records it in the event log); it changes nothing the user
+  // sees.
   explicit CModemConfigDlg(RegistryOperations& registry,
-                           VersionQuery queryVersion = &QueryPlatformVersion);
+                           VersionQuery queryVersion = &QueryPlatformVersion,
+                           SwitchAudit audit = {});
 
   // What the last scans found; read by tests and by the switch.
   [[nodiscard]] const ModemInventory& Inventory() const noexcept { return m_inventory; }
@@ -57,6 +61,7 @@ class CModemConfigDlg : public CDialog {
 
   RegistryOperations& m_registry;
   VersionQuery m_queryVersion;
+  SwitchAudit m_audit;
   HICON m_hIconLarge;  // shared icons: the system frees them
   HICON m_hIconSmall;
   std::unique_ptr<CStatusBarCtrl> m_pStatusLine;

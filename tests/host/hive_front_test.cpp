@@ -226,8 +226,60 @@ TEST_F(HiveFrontTest, EachRefusalHasOneLineAndItsCodeAndChangesNothing) {
   }
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM", "text"}));
 
-  EXPECT_EQ(Run({"status"}), 1);
+  EXPECT_EQ(Run({"status"}), 87);
   EXPECT_NE(stderrText.find("--hive PATH"), std::string::npos);
+}
+
+// check on an image: the same answer as on a running PC, and the hive untouched.
+TEST_F(HiveFrontTest, CheckAnswersForTheImageAndLeavesItUntouched) {
+  const std::string hive = MakeHive(1);
+  const std::vector<std::uint8_t> before = ReadBytes(hive);
+  // CurrentControlSet (001) and 001: Modem "d"; 003: Modem "A".
+  EXPECT_EQ(Run({"--hive", hive, "check", "secure"}), 1);
+  EXPECT_TRUE(stdoutText.ends_with("\nnot compliant: 2 of 3 keys not secure\n")) << stdoutText;
+  EXPECT_EQ(stderrText, "");
+  EXPECT_EQ(Run({"--hive", hive, "secure", "--no-backup"}), 0) << stderrText;
+  EXPECT_EQ(Run({"--hive", hive, "check", "secure", "--json"}), 0);
+  EXPECT_EQ(json::parse(stdoutText)["summary"], "compliant: secure (3 of 3 keys)");
+  const std::vector<std::uint8_t> compliant = ReadBytes(hive);
+  EXPECT_NE(compliant, before);
+  EXPECT_EQ(Run({"--hive", hive, "check", "normal"}), 1);
+  EXPECT_EQ(ReadBytes(hive), compliant);
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"SYSTEM"}));
+}
+
+// A switch of a mixed image and its undo file, merged back with hivexregedit (written apart
+// from this program): every key holds again exactly what it held, for names a .reg file must
+// carry with care too.
+TEST_F(HiveFrontTest, UndoFileMergedWithHivexregeditPutsEveryKeyBack) {
+  for (const char* fixture : {"scan_roots.reg", "odd_names.reg"}) {
+    for (const char* mode : {"secure", "normal"}) {
+      SCOPED_TRACE(std::string(fixture) + " " + mode);
+      MemoryRegistry tree;
+      tree.LoadRegFile(std::string(MODEMCONFIG_FIXTURES_DIR) + "/" + fixture);
+      tree.DeleteKey(kCcs);
+      const std::string hive = folder.File("SYSTEM");
+      const std::string undo = folder.File("undo.reg");
+      BuildHive(hive, tree, 1);
+      const std::vector<std::string> before = DialPrefixesRead(hive);
+      ASSERT_GE(before.size(), 3u);
+
+      ASSERT_EQ(Run({"--hive", hive, mode, "--no-backup", "--undo-file", undo}), 0) << stderrText;
+      ASSERT_NE(DialPrefixesRead(hive), before) << "the switch changed nothing to undo";
+
+      const std::string merge = "hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\\SYSTEM' '" +
+                                hive + "' '" + undo + "' 2>&1";
+      FILE* pipe = ::popen(merge.c_str(), "r");
+      ASSERT_NE(pipe, nullptr);
+      std::string said;
+      char line[4096];
+      while (std::fgets(line, sizeof(line), pipe)) said += line;
+      EXPECT_EQ(::pclose(pipe), 0) << said;
+      EXPECT_EQ(DialPrefixesRead(hive), before);
+      std::remove(undo.c_str());
+      std::remove(hive.c_str());
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // modemprefix's command line, exit codes and reports, on the in-memory registry.
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ TEST_P(ParseTest, AcceptsOrRefusesWithTheReason) {
 constexpr auto kStatus = CliCommand::kStatus;
 constexpr auto kSecure = CliCommand::kSecure;
 constexpr auto kNormal = CliCommand::kNormal;
+constexpr auto kCheck = CliCommand::kCheck;
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, ParseTest,
@@ -188,8 +190,54 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"FailedBeatsRestart", {kSecure, false, true, false, 1, 1, true}, 4},
                       ExitCase{"AllFailed", {kSecure, false, true, false, 0, 2, false}, 4},
                       ExitCase{"DryRun", {kSecure, false, true, true, 0, 0, false}, 0},
-                      ExitCase{"DryRunNone", {kSecure, false, false, true, 0, 0, false}, 2}),
+                      ExitCase{"DryRunNone", {kSecure, false, false, true, 0, 0, false}, 2},
+                      ExitCase{"CheckInMode", {kCheck, false, true, false, 0, 0, false, 0}, 0},
+                      ExitCase{"CheckNotInMode", {kCheck, false, true, false, 0, 0, false, 2}, 1},
+                      ExitCase{"CheckNoModem", {kCheck, false, false, false, 0, 0, false, 0}, 0},
+                      ExitCase{"CheckNoRights", {kCheck, true, true, false, 0, 0, false, 2}, 5}),
     [](const auto& tested) { return std::string(tested.param.name); });
+
+// The words check and --undo-file add: what they take, and where they do not belong.
+TEST(CheckAndUndoParseTest, TakeTheirWordAndRefuseTheWrongCompany) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* error;  // "" when accepted
+    CliCommand command, checkMode;
+    const char* undo;
+  };
+  const Case cases[] = {
+      {{"check", "secure"}, "", CliCommand::kCheck, kSecure, ""},
+      {{"--json", "check", "normal"}, "", CliCommand::kCheck, kNormal, ""},
+      {{"check"}, "check needs the mode", kStatus, kSecure, ""},
+      {{"check", "status"}, "check needs the mode", kStatus, kSecure, ""},
+      {{"check", "--json", "secure"}, "check needs the mode", kStatus, kSecure, ""},
+      {{"check", "secure", "normal"}, "more than one command", kStatus, kSecure, ""},
+      {{"check", "secure", "--dry-run"}, "not with check", kStatus, kSecure, ""},
+      {{"secure", "--undo-file", "u.reg"}, "", kSecure, kSecure, "u.reg"},
+      {{"--undo-file=C:\\u.reg", "normal"}, "", kNormal, kSecure, "C:\\u.reg"},
+      {{"secure", "--undo-file"}, "needs the path", kStatus, kSecure, ""},
+      {{"secure", "--undo-file="}, "needs the path", kStatus, kSecure, ""},
+      {{"secure", "--undo-file", "a", "--undo-file", "b"}, "given twice", kStatus, kSecure, ""},
+      {{"status", "--undo-file", "u.reg"}, "not with status", kStatus, kSecure, ""},
+      {{"check", "secure", "--undo-file", "u.reg"}, "not with check", kStatus, kSecure, ""},
+      {{"secure", "--dry-run", "--undo-file", "u.reg"}, "not with --dry-run", kStatus, kSecure, ""},
+  };
+  for (const Case& c : cases) {
+    const ParsedCommandLine parsed = ParseCommandLine(c.args, false);
+    const std::string words = ::testing::PrintToString(c.args);
+    if (*c.error != '\0') {
+      EXPECT_FALSE(parsed.commandLine) << words;
+      EXPECT_NE(parsed.error.find(c.error), std::string::npos) << words << ": " << parsed.error;
+      continue;
+    }
+    ASSERT_TRUE(parsed.commandLine) << words << ": " << parsed.error;
+    EXPECT_EQ(parsed.commandLine->command, c.command) << words;
+    if (c.command == CliCommand::kCheck) {
+      EXPECT_EQ(parsed.commandLine->checkMode, c.checkMode) << words;
+    }
+    EXPECT_EQ(parsed.commandLine->undoPath, c.undo) << words;
+  }
+}
 
 // ---- Whole runs on the in-memory registry.
 
@@ -197,6 +245,20 @@ std::optional<PlatformVersion> g_version;
 std::optional<PlatformVersion> FakeVersion() { return g_version; }
 std::optional<bool> g_elevated;
 std::optional<bool> FakeElevated() { return g_elevated; }
+
+// The undo files a run writes: what each path was given, and how many registry writes had been
+// made when it was.
+struct WrittenFile {
+  std::string content;
+  std::size_t registryWritesBefore = 0;
+};
+std::map<std::string, WrittenFile> g_files;
+std::string g_fileProblem;  // what the next file write answers
+const MemoryRegistry* g_registry = nullptr;
+std::string FakeReplaceFile(const std::string& path, const std::string& content) {
+  if (g_fileProblem.empty()) g_files[path] = {content, g_registry->Writes().size()};
+  return g_fileProblem;
+}
 
 const std::string kCcs = "SYSTEM\\CurrentControlSet\\Control\\Class\\Modem\\";
 const std::string kCs1 = "SYSTEM\\ControlSet001\\Control\\Class\\Modem\\";
@@ -206,11 +268,19 @@ class ModemPrefixRunTest : public ScanTest {
   ModemPrefixRunTest() {
     g_version = PlatformVersion{kPlatformWin32Nt, 10, 0};
     g_elevated = true;
+    g_files.clear();
+    g_fileProblem.clear();
+    g_registry = &registry;
   }
 
   int Run(std::vector<std::string> args) {
     CliSystem system{registry,           &FakeVersion, &FakeElevated, &PortableStatusText,
                      &Windows1252ToUtf8, notes};
+    system.replaceFile = &FakeReplaceFile;
+    system.recordSwitch = [this](const SwitchRecord& record) {
+      records.push_back(record);
+      return recordProblem;
+    };
     ReportText out, err;
     const int code = RunModemPrefix(
         args, false,
@@ -236,6 +306,8 @@ class ModemPrefixRunTest : public ScanTest {
 
   std::vector<std::string> notes;
   std::string stdoutText, stderrText;
+  std::vector<SwitchRecord> records;  // what the run handed to the event log
+  std::string recordProblem;          // what the event log answers
 };
 
 TEST_F(ModemPrefixRunTest, StatusListsEveryRecordAndNamesTheMode) {
@@ -406,7 +478,7 @@ TEST_F(ModemPrefixRunTest, NotesComeFirstAndJoinTheJsonDocument) {
 
 TEST_F(ModemPrefixRunTest, BadCommandLineGivesUsageOnStandardErrorAndTouchesNothing) {
   PlantModem(kCs1 + "0000", "D");
-  EXPECT_EQ(Run({"secure", "--force"}), 1);
+  EXPECT_EQ(Run({"secure", "--force"}), 87);
   EXPECT_TRUE(stdoutText.empty());
   EXPECT_NE(stderrText.find("usage: modemprefix"), std::string::npos);
   EXPECT_EQ(registry.CallCounts().Total(), 0u);
@@ -414,6 +486,145 @@ TEST_F(ModemPrefixRunTest, BadCommandLineGivesUsageOnStandardErrorAndTouchesNoth
   EXPECT_NE(stdoutText.find("3010"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), 0);
   EXPECT_EQ(stdoutText, "modemprefix 1.0.0.1\n");
+}
+
+// ---- check: detection in one call.
+
+TEST_F(ModemPrefixRunTest, CheckAnswersWithOneLastLineAndNeverWrites) {
+  struct Case {
+    std::vector<const char*> prefixes;  // one modem each, 0000, 0001, ...
+    const char* mode;
+    int code;
+    const char* lastLine;
+    std::size_t notInMode;
+  };
+  const Case cases[] = {
+      {{}, "secure", 0, "compliant: no modem settings key (nothing to switch)", 0},
+      {{"D", "d"}, "normal", 0, "compliant: normal (2 of 2 keys)", 0},
+      {{"A", "A", "a"}, "secure", 0, "compliant: secure (3 of 3 keys)", 0},
+      {{"A", "D", "A"}, "secure", 1, "not compliant: 1 of 3 keys not secure", 1},
+      {{"A", "D", "A"}, "normal", 1, "not compliant: 2 of 3 keys not normal", 2},
+      {{"A"}, "normal", 1, "not compliant: 1 of 1 key not normal", 1},
+  };
+  for (const Case& c : cases) {
+    registry.DeleteKey("SYSTEM");
+    for (std::size_t i = 0; i < c.prefixes.size(); ++i) {
+      PlantModem(kCs1 + "000" + std::to_string(i), c.prefixes[i]);
+    }
+    EXPECT_EQ(Run({"check", c.mode}), c.code) << c.lastLine;
+    const std::string last = "\n" + std::string(c.lastLine) + "\n";
+    EXPECT_TRUE(("\n" + stdoutText).ends_with(last)) << stdoutText;
+    EXPECT_EQ(stderrText, "");
+
+    const json doc = Json({"check", c.mode}, c.code);
+    EXPECT_EQ(doc["command"], "check");
+    EXPECT_EQ(doc["checkMode"], c.mode);
+    EXPECT_EQ(doc["compliant"], c.code == 0);
+    EXPECT_EQ(doc["keysNotInMode"], c.notInMode);
+    EXPECT_EQ(doc["summary"], c.lastLine);
+    EXPECT_EQ(doc["keys"].size(), c.prefixes.size());
+    EXPECT_EQ(stderrText, "");
+  }
+  EXPECT_TRUE(registry.Writes().empty());
+  EXPECT_TRUE(records.empty());
+  EXPECT_TRUE(g_files.empty());
+}
+
+// ---- --undo-file: exact undo of a switch.
+
+TEST_F(ModemPrefixRunTest, UndoFileIsWholeBeforeTheFirstWriteAndNamesOnlyKeysThatChange) {
+  PlantModem(kCs1 + "0000", "D");
+  PlantModem(kCs1 + "0001", "A");
+  PlantModem(kCs1 + "0002\"q\xe9", "d");
+
+  EXPECT_EQ(Run({"secure", "--undo-file", "undo.reg"}), 3010) << stderrText;
+
+  ASSERT_EQ(g_files.count("undo.reg"), 1u);
+  EXPECT_EQ(g_files["undo.reg"].registryWritesBefore, 0u);
+  EXPECT_EQ(g_files["undo.reg"].content,
+            "REGEDIT4\r\n"
+            "\r\n[HKEY_LOCAL_MACHINE\\" +
+                kCs1 +
+                "0000]\r\n\"DialPrefix\"=\"D\"\r\n"
+                "\r\n[HKEY_LOCAL_MACHINE\\" +
+                kCs1 + "0002\"q\xe9]\r\n\"DialPrefix\"=\"d\"\r\n");
+  EXPECT_EQ(registry.Writes().size(), 2u);
+
+  // Nothing left to change: the file says so by naming no key.
+  EXPECT_EQ(Run({"secure", "--undo-file", "again.reg"}), 0);
+  EXPECT_EQ(g_files["again.reg"].content, "REGEDIT4\r\n");
+}
+
+TEST_F(ModemPrefixRunTest, UndoFileThatCannotBeWrittenStopsTheSwitchBeforeAnyWrite) {
+  struct Case {
+    const char* keyName;
+    const char* fileProblem;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"0000", "cannot create undo.reg: No space left on device", "No space left on device"},
+      {"00\n01", "", "line break or a zero byte"},
+  };
+  for (const Case& c : cases) {
+    registry.DeleteKey("SYSTEM");
+    PlantModem(kCs1 + c.keyName, "D");
+    PlantModem(kCs1 + "0009", "D");
+    g_fileProblem = c.fileProblem;
+    EXPECT_EQ(Run({"secure", "--json", "--undo-file", "undo.reg"}), 10) << c.said;
+    EXPECT_NE(stderrText.find("undo file undo.reg could not be written"), std::string::npos);
+    EXPECT_NE(stderrText.find(c.said), std::string::npos) << stderrText;
+    EXPECT_NE(stderrText.find("Nothing was written."), std::string::npos) << stderrText;
+    EXPECT_EQ(stdoutText, "");
+    EXPECT_TRUE(registry.Writes().empty());
+    EXPECT_TRUE(records.empty());
+  }
+}
+
+// ---- The record of each switch that writes.
+
+TEST_F(ModemPrefixRunTest, OnlyASwitchThatWritesIsRecordedWithEveryKeyTried) {
+  PlantModem(kCs1 + "0000", "A");
+  PlantModem(kCs1 + "0001", "D");
+  PlantModem(kCs1 + "0002", "A");
+  registry.FailWrite(kCs1 + "0002", regstatus::kAccessDenied);
+  struct Case {
+    std::vector<std::string> args;
+    std::size_t recordsAfter;
+  };
+  const Case cases[] = {
+      {{"status"}, 0},           {{"check", "normal"}, 0}, {{"normal", "--dry-run"}, 0},
+      {{"secure"}, 1},           {{"secure"}, 1},  // all "A" now: nothing tried
+      {{"normal", "--json"}, 2},
+  };
+  for (const Case& c : cases) {
+    Run(c.args);
+    EXPECT_EQ(records.size(), c.recordsAfter) << ::testing::PrintToString(c.args);
+  }
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].target, TargetMode::kSecureAccess);
+  EXPECT_EQ(records[0].keys,
+            (std::vector<SwitchedKey>{{kCs1 + "0001", "D", "A", regstatus::kSuccess}}));
+  EXPECT_FALSE(records[0].AnyFailed());
+  EXPECT_EQ(records[1].target, TargetMode::kNormalOperation);
+  EXPECT_EQ(records[1].keys,
+            (std::vector<SwitchedKey>{{kCs1 + "0000", "A", "D", regstatus::kSuccess},
+                                      {kCs1 + "0001", "A", "D", regstatus::kSuccess},
+                                      {kCs1 + "0002", "A", "D", regstatus::kAccessDenied}}));
+  EXPECT_TRUE(records[1].AnyFailed());
+  EXPECT_EQ(SwitchedKeysText(records[1], &PortableStatusText),
+            kCs1 + "0000: A -> D\n" + kCs1 + "0001: A -> D\n" + kCs1 +
+                "0002: A -> D failed: error 5: Access is denied.");
+}
+
+TEST_F(ModemPrefixRunTest, ARecordThatFailsIsToldButNeitherUndoesNorChangesTheSwitch) {
+  PlantModem(kCs1 + "0000", "D");
+  recordProblem = "error 1502: The event log file is full.";
+  EXPECT_EQ(Run({"secure"}), 3010);
+  EXPECT_EQ(Prefix(kCs1 + "0000"), "A");
+  EXPECT_EQ(stderrText,
+            "modemprefix: the switch could not be recorded in the event log: error 1502: The "
+            "event log file is full.\n");
+  EXPECT_EQ(records.size(), 1u);
 }
 
 }  // namespace

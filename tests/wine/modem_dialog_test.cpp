@@ -5,7 +5,9 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "modal_script.h"
 #include "platform/memory_registry.h"
@@ -271,6 +273,62 @@ TEST_F(ModemDialogTest, OkWithNothingFoundShowsTheErrorAndEndsWithOk) {
             "modem is properly installed.\nNote: only modems that use the Hayes AT command set "
             "are supported.");
   EXPECT_EQ(registry.CallCounts().setValue, 0u);
+}
+
+// OK hands the record of the writes it tried to the audit, once, and only when it wrote; what
+// the user sees and what is written stay the same, even when the audit throws.
+TEST_F(ModemDialogTest, OkThatWritesHandsItsRecordToTheAuditOnce) {
+  struct Case {
+    const char* name;
+    const char* prefix;  // nullptr: no modem
+    bool throws;
+    std::size_t records;
+    const char* caption;
+  };
+  const Case cases[] = {
+      {"Writes", "D", false, 1, "Configuration Complete"},
+      {"AuditThrows", "D", true, 1, "Configuration Complete"},
+      {"NoModem", nullptr, false, 0, "Error Detected"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    registry.DeleteKey("SYSTEM");
+    const std::size_t writesBefore = registry.Writes().size();
+    if (c.prefix) PlantModem(kCs1 + "\\M", c.prefix);
+    std::vector<SwitchRecord> records;
+    CModemConfigDlg dialog(registry, &NtVersion, [&](const SwitchRecord& record) {
+      records.push_back(record);
+      if (c.throws) throw std::runtime_error("event log full");
+    });
+    const OkRun run = PressOkAndReadTheMessage(dialog);
+    EXPECT_EQ(run.result, IDOK);
+    EXPECT_EQ(run.caption, c.caption);
+    ASSERT_EQ(records.size(), c.records);
+    EXPECT_EQ(registry.Writes().size() - writesBefore, c.records);
+    if (c.records == 0) continue;
+    EXPECT_EQ(records[0].target, TargetMode::kSecureAccess);
+    EXPECT_EQ(records[0].keys,
+              (std::vector<SwitchedKey>{{kCs1 + "\\M", "D", "A", regstatus::kSuccess}}));
+  }
+}
+
+// OK in the mode every modem is in already writes nothing, so there is nothing to record.
+TEST_F(ModemDialogTest, OkWithNothingToWriteRecordsNothing) {
+  PlantModem(kCs1 + "\\M", "A");
+  std::size_t records = 0;
+  CModemConfigDlg dialog(registry, &NtVersion, [&](const SwitchRecord&) { ++records; });
+  ModalScript script([&] { return dialog.m_hWnd; });
+  script.Then("secure", [&](HWND hDlg) {
+    ::SendMessageA(::GetDlgItem(hDlg, IDC_RADIO_SECURE), BM_CLICK, 0, 0);
+    return true;
+  });
+  script.Then("ok", [&](HWND hDlg) {
+    ::PostMessageA(::GetDlgItem(hDlg, IDOK), BM_CLICK, 0, 0);
+    return true;
+  });
+  EXPECT_EQ(Run(dialog, script), IDOK);
+  EXPECT_EQ(records, 0u);
+  EXPECT_TRUE(registry.Writes().empty());
 }
 
 TEST_F(ModemDialogTest, RadioClicksOnlyMoveTheCheckMark) {

@@ -165,12 +165,12 @@ TEST_F(ToolTest, CompanionWithoutElevationSaysSoAndWritesNothing) {
 TEST_F(ToolTest, CompanionRefusesABadCommandLineWithUsage) {
   ASSERT_EQ(ImportDemoModem(registry, "D", "D"), "");
   const ConsoleRun run = Companion("secure --force");
-  EXPECT_EQ(run.exitCode, std::optional<DWORD>(1));
+  EXPECT_EQ(run.exitCode, std::optional<DWORD>(87));
   EXPECT_TRUE(run.out.empty());
   EXPECT_NE(run.err.find("unknown option '--force'"), std::string::npos) << run.err;
   EXPECT_EQ(DialPrefixAt(kCcsDemoModem), StringValue("D"));
   const ConsoleRun hive = Companion("--hive C:\\SYSTEM status");
-  EXPECT_EQ(hive.exitCode, std::optional<DWORD>(1));
+  EXPECT_EQ(hive.exitCode, std::optional<DWORD>(87));
   EXPECT_NE(hive.err.find("Linux build"), std::string::npos) << hive.err;
 }
 
