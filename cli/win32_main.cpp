@@ -12,7 +12,7 @@
 #include "platform/replace_file.h"
 #include "platform/win32_event_log.h"
 #include "platform/win32_registry.h"
-#include "switching/win32_version.h"
+#include "platform/win32_version.h"
 
 namespace {
 

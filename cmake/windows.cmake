@@ -97,8 +97,8 @@ target_link_libraries(win32_registry PUBLIC advapi32)
 target_compile_definitions(win32_registry PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 
 # The platform version that decides a restart after a switch, as Windows reports it.
-add_library(win32_version STATIC switching/win32_version.cpp)
-target_link_libraries(win32_version PUBLIC modem_logic)
+add_library(win32_version STATIC platform/win32_version.cpp)
+target_include_directories(win32_version PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(win32_version PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 
 # The message table of the events both programs record (platform/event_messages.mc), compiled

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -20,6 +21,7 @@ thread_local CreationState t_creation;
 struct HelpKeyState {
   HHOOK hook = nullptr;
   int users = 0;
+  HWND pressedIn = nullptr;  // while the Help command of a key is handled
 };
 thread_local HelpKeyState t_helpKey;
 
@@ -51,7 +53,11 @@ LRESULT CALLBACK HelpKeyHookProc(int code, WPARAM wParam, LPARAM lParam) {
         hTarget = pApp->m_pMainWnd->m_hWnd;
       }
       if (hTarget == nullptr) hTarget = ::GetAncestor(msg.hwnd, GA_ROOT);
-      if (hTarget != nullptr) ::SendMessageA(hTarget, WM_COMMAND, ID_HELP, 0);
+      if (hTarget != nullptr) {
+        const HWND outer = std::exchange(t_helpKey.pressedIn, msg.hwnd);
+        ::SendMessageA(hTarget, WM_COMMAND, ID_HELP, 0);
+        t_helpKey.pressedIn = outer;
+      }
       return TRUE;  // the key is consumed
     }
   }
@@ -140,6 +146,8 @@ CDialog* CDialog::FromHandle(HWND hWnd) noexcept {
   }
   return static_cast<CDialog*>(::GetPropA(hWnd, kDialogProperty));
 }
+
+HWND CDialog::HelpKeyWindow() noexcept { return t_helpKey.pressedIn; }
 
 DWORD CDialog::GetHelpContext() const noexcept { return kDialogHelpContextBase + m_nIDTemplate; }
 

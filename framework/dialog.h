@@ -94,6 +94,10 @@ class CDialog : public CCmdTarget {
   // The dialog object attached to `hWnd`, or nullptr when the window is not one of this
   // thread's framework dialogs.
   [[nodiscard]] static CDialog* FromHandle(HWND hWnd) noexcept;
+  // While the Help command that F1 raised in a modal loop is handled: the window the key was
+  // delivered to; NULL at any other time. The help asked for is that window's dialog's, even
+  // when another window has become the active one before the key was taken from the queue.
+  [[nodiscard]] static HWND HelpKeyWindow() noexcept;
 
   // -- Window helpers for handlers ---------------------------------------------------------
 

@@ -13,12 +13,20 @@ namespace {
 
 CWinApp* g_pApp = nullptr;
 
-// The dialog whose help the user asked for: the active window's, or the nearest owner's that is
-// a framework dialog; failing that, the main window.
-CDialog* ActiveDialog(const CWinApp& app) noexcept {
-  for (HWND hWnd = ::GetActiveWindow(); hWnd != nullptr; hWnd = ::GetParent(hWnd)) {
+// The framework dialog of `hWnd`: the window's own, or its nearest parent's or owner's.
+CDialog* DialogOf(HWND hWnd) noexcept {
+  for (; hWnd != nullptr; hWnd = ::GetParent(hWnd)) {
     if (CDialog* pDlg = CDialog::FromHandle(hWnd)) return pDlg;
   }
+  return nullptr;
+}
+
+// The dialog whose help the user asked for: for F1, the dialog the key was pressed in (the
+// active window may have changed since, as when another program comes to the front); for the
+// command from elsewhere, the active window's dialog; failing either, the main window.
+CDialog* ActiveDialog(const CWinApp& app) noexcept {
+  if (CDialog* pDlg = DialogOf(CDialog::HelpKeyWindow())) return pDlg;
+  if (CDialog* pDlg = DialogOf(::GetActiveWindow())) return pDlg;
   if (app.m_pMainWnd != nullptr && app.m_pMainWnd->m_hWnd != nullptr) return app.m_pMainWnd;
   return nullptr;
 }

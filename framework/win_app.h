@@ -47,8 +47,9 @@ class CWinApp : public CCmdTarget {
   // system frees it, the caller never does. NULL when there is no such resource.
   [[nodiscard]] HICON LoadIcon(UINT nIDResource) const;
 
-  // The help handler for the Help command: asks the active dialog for its help context and
-  // opens that topic of the application's help file.
+  // The help handler for the Help command: asks the dialog F1 was pressed in (for the command
+  // from elsewhere, the active dialog) for its help context and opens that topic of the
+  // application's help file.
   void OnHelp();
 
   // Asks the help engine to carry out `command` with `data` on the application's help file.

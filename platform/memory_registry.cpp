@@ -21,6 +21,7 @@
 #include "platform/memory_registry.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 #include <stdexcept>
 #include <unordered_map>
@@ -131,15 +132,17 @@ struct MemoryRegistry::Impl {
 
   using IndexFailures = std::unordered_map<std::string, std::map<std::uint32_t, RegStatus>>;
 
-  Impl() : root(std::make_unique<Node>()) {}
+  Impl() : root(std::make_unique<Node>()) { spareHandles.reserve(kSpareHandles); }
   ~Impl() { DestroySubtree(std::move(root)); }
 
   // ---- Tree.
 
-  // Follows `path` from the root through aliases. Empty components are skipped. With `create`,
-  // missing keys are made (and so is a missing alias target); that may throw.
-  RegStatus Follow(std::string_view path, bool create, int nesting, Node** out) {
-    Node* node = root.get();
+  // Follows the components of `path` from `node` through aliases, calling `reached` with the
+  // end of each component in `path` and the key it led to. Empty components are skipped. With
+  // `create`, missing keys are made (and so is a missing alias target); that may throw.
+  template <typename Reached>
+  RegStatus FollowFrom(Node* node, std::string_view path, bool create, int nesting, Node** out,
+                       Reached&& reached) {
     RegStatus status = regstatus::kSuccess;
     ForEachComponent(path, [&](std::string_view name) {
       auto it = node->subkeys.find(name);
@@ -150,6 +153,7 @@ struct MemoryRegistry::Impl {
         }
         it = node->subkeys.emplace(std::string(name), std::make_unique<Node>()).first;
         node->subkeyListingValid = false;
+        ForgetWalk();
       }
       Node* child = it->second.get();
       if (child->aliasTarget) {
@@ -161,10 +165,55 @@ struct MemoryRegistry::Impl {
         if (status != regstatus::kSuccess) return false;
       }
       node = child;
+      reached(static_cast<std::size_t>(name.data() - path.data()) + name.size(), node);
       return true;
     });
     if (status == regstatus::kSuccess) *out = node;
     return status;
+  }
+
+  // Follows `path` from the root through aliases. Empty components are skipped. With `create`,
+  // missing keys are made (and so is a missing alias target); that may throw.
+  // A walk that only looks starts where the last one's path and this one part (see walked).
+  RegStatus Follow(std::string_view path, bool create, int nesting, Node** out) {
+    const auto nothing = [](std::size_t, Node*) {};
+    if (create || nesting > 0) return FollowFrom(root.get(), path, create, nesting, out, nothing);
+
+    const std::size_t compared = std::min(path.size(), walked.length);
+    const std::size_t common = static_cast<std::size_t>(
+        std::mismatch(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(compared),
+                      walked.path.begin())
+            .first -
+        path.begin());
+    std::size_t kept = 0;
+    while (kept < walked.stepCount) {
+      const std::size_t end = walked.steps[kept].end;
+      if (end > common || (end < path.size() && path[end] != kSeparator)) break;
+      ++kept;
+    }
+    const std::size_t offset = kept > 0 ? walked.steps[kept - 1].end : 0;
+    Node* start = kept > 0 ? walked.steps[kept - 1].node : root.get();
+
+    // The head up to `common` is already there.
+    walked.length = std::min(path.size(), walked.path.size());
+    if (walked.length > common) {
+      std::copy(path.begin() + static_cast<std::ptrdiff_t>(common),
+                path.begin() + static_cast<std::ptrdiff_t>(walked.length),
+                walked.path.begin() + static_cast<std::ptrdiff_t>(common));
+    }
+    walked.stepCount = kept;
+    return FollowFrom(
+        start, path.substr(offset), false, 0, out, [this, offset](std::size_t end, Node* node) {
+          if (offset + end <= walked.length && walked.stepCount < walked.steps.size()) {
+            walked.steps[walked.stepCount++] = {offset + end, node};
+          }
+        });
+  }
+
+  // Every change to which keys exist or where an alias leads ends what `walked` knows.
+  void ForgetWalk() noexcept {
+    walked.length = 0;
+    walked.stepCount = 0;
   }
 
   // The key at `path` for a building function: created when `create`, else null if absent.
@@ -293,7 +342,33 @@ struct MemoryRegistry::Impl {
   }
 
   std::unique_ptr<Node> root;
-  std::unordered_map<std::uintptr_t, OpenHandle> handles;
+
+  // The last walk that only looked: the head of its path and, for each of its components that
+  // ends within that head, where it ends and the key it led to. A scan opens the children of a
+  // key one after another by their full paths, each beginning with the parent's path; such a
+  // walk starts from the key the shared components led to instead of from the root, so an open
+  // costs the new part of its path rather than its whole depth. Held in fixed arrays, so that
+  // remembering a walk never allocates (an open fails only as it always did); a longer path is
+  // remembered up to the arrays' size and walked on from there. Only a change to which keys
+  // exist or where an alias leads can change where a path leads: each one calls ForgetWalk.
+  struct WalkedStep {
+    std::size_t end;  // offset in the path just past the component
+    Node* node;
+  };
+  struct Walked {
+    std::array<char, 16384> path;
+    std::size_t length = 0;
+    std::array<WalkedStep, 1024> steps;
+    std::size_t stepCount = 0;
+  };
+  Walked walked;
+
+  using Handles = std::unordered_map<std::uintptr_t, OpenHandle>;
+  Handles handles;
+  // Entries of closed handles, kept for the next opens: each keeps the storage of its path, so
+  // a walk that opens and closes key after key copies each path without allocating anew.
+  static constexpr std::size_t kSpareHandles = 64;
+  std::vector<Handles::node_type> spareHandles;
   std::uintptr_t nextHandle = kFirstHandle;
   std::size_t badCloses = 0;
   RegistryCallCounts calls;
@@ -326,7 +401,17 @@ RegStatus MemoryRegistry::OpenKey(const char* path, RegKeyHandle* key) {
       return regstatus::kAccessDenied;
     }
     const std::uintptr_t value = impl_->nextHandle;
-    impl_->handles.emplace(value, Impl::OpenHandle{node, std::string(spelled)});
+    std::vector<Impl::Handles::node_type>& spare = impl_->spareHandles;
+    if (spare.empty()) {
+      impl_->handles.emplace(value, Impl::OpenHandle{node, std::string(spelled)});
+    } else {
+      Impl::Handles::node_type& entry = spare.back();
+      entry.key() = value;
+      entry.mapped().node = node;
+      entry.mapped().path.assign(spelled);
+      impl_->handles.insert(std::move(entry));
+      spare.pop_back();
+    }
     // Nothing below can fail.
     impl_->nextHandle += kHandleStep;
     ++node->openHandles;
@@ -441,7 +526,10 @@ RegStatus MemoryRegistry::CloseKey(RegKeyHandle key) {
     return regstatus::kInvalidHandle;
   }
   if (it->second.node != nullptr) --it->second.node->openHandles;
-  impl_->handles.erase(it);
+  Impl::Handles::node_type entry = impl_->handles.extract(it);
+  if (impl_->spareHandles.size() < Impl::kSpareHandles) {
+    impl_->spareHandles.push_back(std::move(entry));  // capacity was reserved: cannot fail
+  }
   return regstatus::kSuccess;
 }
 
@@ -477,6 +565,7 @@ bool MemoryRegistry::DeleteKey(std::string_view path) {
   const auto it = parent->subkeys.find(name);
   if (it == parent->subkeys.end()) return false;
   impl_->OrphanHandlesBelow(it->second.get());
+  impl_->ForgetWalk();
   std::unique_ptr<Impl::Node> doomed = std::move(it->second);
   parent->subkeys.erase(it);
   parent->subkeyListingValid = false;
@@ -507,12 +596,14 @@ void MemoryRegistry::AddAlias(std::string_view aliasPath, std::string_view targe
                                   "\" is already a key, not an alias");
     }
     it->second->aliasTarget = std::move(target);  // an alias may be pointed elsewhere
+    impl_->ForgetWalk();
     return;
   }
   auto node = std::make_unique<Impl::Node>();
   node->aliasTarget = std::move(target);
   parent->subkeys.emplace(std::string(name), std::move(node));
   parent->subkeyListingValid = false;
+  impl_->ForgetWalk();
 }
 
 // ---- Injected failures.

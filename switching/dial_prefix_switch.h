@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "discovery/modem_inventory.h"
+#include "platform/platform_version.h"
 #include "platform/registry.h"
 
 // The value every write replaces (names match without regard to case, so a value stored as
@@ -20,17 +21,6 @@ enum class TargetMode {
   kSecureAccess,     // dial prefix "A"
   kNormalOperation,  // dial prefix "D"
 };
-
-// What the platform's version query reported.
-struct PlatformVersion {
-  std::uint32_t platformId = 0;
-  std::uint32_t majorVersion = 0;
-  std::uint32_t minorVersion = 0;
-};
-inline constexpr std::uint32_t kPlatformWin32Nt = 2;
-
-// Asks the platform for its version; nullopt when the query fails.
-using VersionQuery = std::optional<PlatformVersion> (*)();
 
 // One message box: caption and text. Every one is owned by the dialog, has an OK button only
 // and no icon.

@@ -9,9 +9,9 @@
 #include "discovery/modem_scan.h"
 #include "framework/framework.h"
 #include "platform/registry.h"
+#include "platform/win32_version.h"
 #include "switching/dial_prefix_switch.h"
 #include "switching/switch_record.h"
-#include "switching/win32_version.h"
 
 // The three status texts, one for each outcome of a scan.
 inline constexpr char kStatusNormal[] = "Modem is currently configured for normal operation";

@@ -156,10 +156,9 @@ std::string AsText(const std::string& bytes) { return bytes.substr(0, bytes.find
 // PULSE and a DIALPREFIX whose data reads as `prefix`, and no value name or data too long for
 // the 512-byte buffers. The order of the values is not looked at, so this holds for every key
 // the scan may record, whatever failures cut its enumeration short.
-bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
-                      const std::string& prefix) {
+bool HoldsModemValues(const std::vector<StoredValue>& values, const std::string& prefix) {
   bool tone = false, pulse = false, dialPrefix = false;
-  for (const StoredValue& value : registry.Values(path)) {
+  for (const StoredValue& value : values) {
     const bool isString = value.type == regtype::kSz || value.type == regtype::kExpandSz ||
                           value.type == regtype::kMultiSz;
     const std::size_t storedSize = (isString ? 2 : 1) * value.data.size();
@@ -173,6 +172,11 @@ bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
     }
   }
   return tone && pulse && dialPrefix;
+}
+
+bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
+                      const std::string& prefix) {
+  return HoldsModemValues(registry.Values(path), prefix);
 }
 
 // ---- The oracle: the records a scan must make, worked out without the scanner.
@@ -193,14 +197,16 @@ class Oracle {
   std::optional<Records> Predict() {
     for (const char* root :
          {"SYSTEM\\CurrentControlSet", "SYSTEM\\ControlSet001", "SYSTEM\\ControlSet003"}) {
-      Visit(root, 0);
+      std::string path = root;
+      Visit(path, 0);
     }
     if (overBudget_) return std::nullopt;
     return records_;
   }
 
  private:
-  void Visit(const std::string& path, int depth) {
+  // `path` is the key's; a child's path is made in the same string and taken off again.
+  void Visit(std::string& path, int depth) {
     pathBytes_ += path.size() + 1;
     if (overBudget_ || pathBytes_ >= kPathBudget || ++opens_ >= kCallBudget) {
       overBudget_ = true;
@@ -222,13 +228,20 @@ class Oracle {
     }
     registry_.CloseKey(key);
     if (!queried) return;
-    for (const std::string& child : children) Visit(path + "\\" + child, depth + 1);
+    const std::size_t length = path.size();
+    for (const std::string& child : children) {
+      path += '\\';
+      path += child;
+      Visit(path, depth + 1);
+      path.resize(length);
+    }
     if (info.valueCount == 0 || info.maxValueNameLength >= kRegBufferSize ||
         info.maxValueDataLength >= kRegBufferSize) {
       return;
     }
+    const std::vector<StoredValue> values = registry_.Values(path);
     for (const char* prefix : {"D", "A"}) {
-      if (HoldsModemValues(registry_, path, prefix)) records_.emplace_back(path, prefix);
+      if (HoldsModemValues(values, prefix)) records_.emplace_back(path, prefix);
     }
   }
 

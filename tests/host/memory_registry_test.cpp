@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -120,6 +121,76 @@ TEST_F(MemoryRegistryTest, AliasesThatNeverReachAKeyFailTheOpen) {
 }
 
 // ---- Paths
+
+// An open starts from where the last one's path and its own part, so each case opens one path,
+// perhaps changes the tree, then opens another that shares its head: the second must reach the
+// key its whole path names in the tree as it is now.
+TEST_F(MemoryRegistryTest, AnOpenSharingTheLastOnesHeadReachesTheKeyOfItsWholePath) {
+  std::string deep = "Deep\\Loop";
+  for (int level = 0; level < 4000; ++level) deep += "\\back";  // past any remembered head
+  const struct {
+    const char* name;
+    std::function<void(MemoryRegistry&)> change;  // after the first open
+    std::string first;
+    std::string second;
+    RegStatus status;
+    std::uint32_t valueCount;  // of the second key, when it opens
+  } cases[] = {
+      {"sibling", [](MemoryRegistry&) {}, "K\\A\\X", "K\\A\\Y", regstatus::kSuccess, 2},
+      {"parent", [](MemoryRegistry&) {}, "K\\A\\X", "K\\A", regstatus::kSuccess, 0},
+      {"a name that only begins like one walked", [](MemoryRegistry&) {}, "K\\A\\X", "K\\AB",
+       regstatus::kFileNotFound, 0},
+      {"another spelling", [](MemoryRegistry&) {}, "K\\A\\X", "k\\a\\y", regstatus::kSuccess, 2},
+      {"deleted and made again",
+       [](MemoryRegistry& r) {
+         r.DeleteKey("K\\A");
+         r.SetString("K\\A\\Y", "Only", "1");
+       },
+       "K\\A\\X", "K\\A\\Y", regstatus::kSuccess, 1},
+      {"deleted", [](MemoryRegistry& r) { r.DeleteKey("K\\A"); }, "K\\A\\X", "K\\A\\Y",
+       regstatus::kFileNotFound, 0},
+      {"deleted through a path that passes through it",
+       [](MemoryRegistry& r) { r.DeleteKey("K\\A\\Up\\A"); }, "K\\A\\X", "K\\A\\Y",
+       regstatus::kFileNotFound, 0},
+      {"alias pointed elsewhere", [](MemoryRegistry& r) { r.AddAlias("K\\Link", "K\\B"); },
+       "K\\Link\\X", "K\\Link\\Y", regstatus::kSuccess, 3},
+      {"deeper than what is remembered", [](MemoryRegistry&) {}, deep + "\\M", deep,
+       regstatus::kSuccess, 0},
+      {"deeper, then a value of it", [](MemoryRegistry&) {}, deep, deep + "\\M",
+       regstatus::kSuccess, 1},
+  };
+  for (const auto& c : cases) {
+    MemoryRegistry r;
+    r.CreateKey("K\\A\\X");
+    r.SetString("K\\A\\Y", "One", "1");
+    r.SetString("K\\A\\Y", "Two", "2");
+    r.CreateKey("K\\A\\B");
+    r.CreateKey("K\\B\\X");
+    r.SetString("K\\B\\Y", "One", "1");
+    r.SetString("K\\B\\Y", "Two", "2");
+    r.SetString("K\\B\\Y", "Three", "3");
+    r.AddAlias("K\\Link", "K\\A");
+    r.AddAlias("K\\A\\Up", "K");
+    r.SetDword("Deep\\Loop\\M", "TONE", 1);
+    r.AddAlias("Deep\\Loop\\Back", "Deep\\Loop");
+
+    RegKeyHandle handle = nullptr;
+    ASSERT_EQ(r.OpenKey(c.first.c_str(), &handle), regstatus::kSuccess) << c.name;
+    EXPECT_EQ(r.CloseKey(handle), regstatus::kSuccess);
+    c.change(r);
+    handle = kUntouched;
+    ASSERT_EQ(r.OpenKey(c.second.c_str(), &handle), c.status) << c.name;
+    if (c.status != regstatus::kSuccess) {
+      EXPECT_EQ(handle, kUntouched) << c.name;
+      continue;
+    }
+    RegKeyInfo info;
+    EXPECT_EQ(r.QueryKey(handle, &info), regstatus::kSuccess) << c.name;
+    EXPECT_EQ(info.valueCount, c.valueCount) << c.name;
+    EXPECT_EQ(r.CloseKey(handle), regstatus::kSuccess);
+    EXPECT_EQ(r.OpenHandleCount(), 0u);
+  }
+}
 
 TEST_F(MemoryRegistryTest, OpenSkipsEmptyComponentsButRefusesALeadingBackslash) {
   registry.CreateKey(kCs1 + "\\Key");

@@ -72,7 +72,9 @@ TEST_F(ScanResilienceTest, AllocationFailureAtEveryPointLeavesAConsistentInvento
     }
   }
   std::printf("[          ] allocation failure points covered: %ld\n", point);
-  EXPECT_GT(point, 20);
+  // The scan's own allocations (the in-memory registry reuses the entries of closed handles,
+  // so after the first opens it allocates nothing more per key).
+  EXPECT_GT(point, 10);
 }
 
 TEST_F(ScanResilienceTest, RecordIsAppendedWholeOrNotAtAll) {

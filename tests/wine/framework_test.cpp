@@ -429,36 +429,67 @@ INSTANTIATE_TEST_SUITE_P(Framework, HelpKey,
                            return std::string(param.param.name);
                          });
 
+// The first steps of a script on `main` (whose button 1000 runs `other`): open the second
+// dialog, and once it is shown post F1 to it, then run `afterKey`.
+ModalScript& PressF1InTheSecondDialog(
+    ModalScript& script, TestDialog& main, TestDialog& other,
+    std::function<void()> afterKey = [] {}) {
+  return script
+      .Then("open the second dialog",
+            [&main](HWND) {
+              main.PostClick(1000);
+              return true;
+            })
+      .Then("F1 in the second dialog once it is shown", [&other, afterKey](HWND) {
+        if (other.m_hWnd == nullptr || !::IsWindowVisible(other.m_hWnd)) return false;
+        other.PostKey(VK_F1);
+        afterKey();
+        return true;
+      });
+}
+
 // A dialog opened from the main one (as the About box is) is owned by it, is itself created
 // through the hook, and F1 in it asks for its own topic; back in the main dialog, the main
-// dialog's topic.
+// dialog's topic. Each key is posted only once the dialog it is meant for is on screen, and
+// each step waits for the help call before the script goes on.
 TEST_F(FrameworkTest, HelpFollowsTheActiveDialog) {
   TestDialog main(dialogTemplate, kMainTemplateId);
   TestDialog other(dialogTemplate, kOtherTemplateId);
   app.m_pMainWnd = &main;
-  HWND mainWindow = nullptr;
   HWND otherOwner = nullptr;
   BOOL mainEnabledDuringOther = TRUE;
   INT_PTR otherResult = 0;
   other.onInit = [&](TestDialog& d) {
     otherOwner = ::GetWindow(d.m_hWnd, GW_OWNER);
     mainEnabledDuringOther = ::IsWindowEnabled(main.m_hWnd);
-    d.PostKey(VK_F1);
-    d.PostClick(IDOK);
   };
-  main.onClick1000 = [&](TestDialog& d) {
-    otherResult = other.DoModal();
-    d.PostKey(VK_F1);
-    d.PostClick(IDOK);
-  };
-  main.onInit = [&](TestDialog& d) {
-    mainWindow = d.m_hWnd;
-    d.PostClick(1000);
-  };
+  main.onClick1000 = [&](TestDialog&) { otherResult = other.DoModal(); };
+  ModalScript script([&] { return main.m_hWnd; });
+  PressF1InTheSecondDialog(script, main, other)
+      .Then("close the second dialog after its help",
+            [&](HWND) {
+              if (app.helpCalls.size() < 1) return false;
+              other.PostClick(IDOK);
+              return true;
+            })
+      .Then("F1 in the main dialog once it is enabled again",
+            [&](HWND mainWindow) {
+              if (other.m_hWnd != nullptr || !::IsWindowEnabled(mainWindow)) return false;
+              main.PostKey(VK_F1);
+              return true;
+            })
+      .Then("close the main dialog after its help", [&](HWND) {
+        if (app.helpCalls.size() < 2) return false;
+        main.PostClick(IDOK);
+        return true;
+      });
 
+  HWND mainWindow = nullptr;
+  main.onInit = [&](TestDialog& d) { mainWindow = d.m_hWnd; };
   EXPECT_EQ(main.DoModal(), IDOK);
   app.m_pMainWnd = nullptr;
 
+  EXPECT_EQ(script.Failure(), "");
   EXPECT_EQ(otherResult, IDOK);
   EXPECT_EQ(otherOwner, mainWindow);
   EXPECT_FALSE(mainEnabledDuringOther);
@@ -468,6 +499,60 @@ TEST_F(FrameworkTest, HelpFollowsTheActiveDialog) {
                                {0x20000 + kMainTemplateId, HELP_CONTEXT},
                            }));
 }
+
+// Which window is the active one when F1, pressed in the second dialog, is taken from the queue.
+struct ActiveAtKeyCase {
+  const char* name;
+  bool anotherWindowActive;  // a window of no dialog (as when another program comes forward)
+
+  friend void PrintTo(const ActiveAtKeyCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HelpWhereThePressWas : public FrameworkTest,
+                             public testing::WithParamInterface<ActiveAtKeyCase> {};
+
+// F1 asks for the topic of the dialog the key was pressed in, whichever window is active by the
+// time the key is read: a key queued just before the user switched away still opens its own
+// dialog's topic, not the main dialog's.
+TEST_P(HelpWhereThePressWas, OpensThatDialogsTopic) {
+  const ActiveAtKeyCase& c = GetParam();
+  TestDialog main(dialogTemplate, kMainTemplateId);
+  TestDialog other(dialogTemplate, kOtherTemplateId);
+  app.m_pMainWnd = &main;
+  HWND elsewhere = nullptr;
+  main.onClick1000 = [&](TestDialog&) { other.DoModal(); };
+  ModalScript script([&] { return main.m_hWnd; });
+  // Another window to the front after the key, before the modal loop reads it.
+  PressF1InTheSecondDialog(script, main, other, [&] {
+    if (!c.anotherWindowActive) return;
+    elsewhere = ::CreateWindowExA(0, "STATIC", "Elsewhere", WS_POPUP | WS_VISIBLE, 0, 0, 50, 20,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ::SetActiveWindow(elsewhere);
+  }).Then("close both after the help", [&](HWND) {
+    if (app.helpCalls.empty()) return false;
+    if (c.anotherWindowActive) {
+      EXPECT_EQ(::GetActiveWindow(), elsewhere);
+    }
+    other.PostClick(IDOK);
+    main.PostClick(IDOK);
+    return true;
+  });
+
+  EXPECT_EQ(main.DoModal(), IDOK);
+  app.m_pMainWnd = nullptr;
+  if (elsewhere != nullptr) ::DestroyWindow(elsewhere);
+
+  EXPECT_EQ(script.Failure(), "");
+  EXPECT_EQ(app.helpCalls,
+            (std::vector<TestApp::HelpCall>{{0x20000 + kOtherTemplateId, HELP_CONTEXT}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Framework, HelpWhereThePressWas,
+                         testing::Values(ActiveAtKeyCase{"ItsDialogActive", false},
+                                         ActiveAtKeyCase{"AnotherWindowActive", true}),
+                         [](const testing::TestParamInfo<ActiveAtKeyCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 // The part index at which a status bar answers reads of its simple part. Windows answers at 255,
 // the index the text is set at. Wine's status bar refuses any index beyond its parts there and

@@ -1,9 +1,0 @@
-// The platform version question that decides a restart after a switch, answered by Windows.
-#pragma once
-
-#include <optional>
-
-#include "switching/dial_prefix_switch.h"
-
-// What GetVersionExA reports to this program; nullopt when it fails. A VersionQuery.
-std::optional<PlatformVersion> QueryPlatformVersion();
