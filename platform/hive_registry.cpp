@@ -992,13 +992,14 @@ bool HiveRegistry::DeleteKey(std::string_view path) {
   const hive_node_h node = impl_->ResolveStored(path, /*create=*/false);
   if (node == 0) return false;
   if (node == hivex_root(impl_->hive)) throw std::invalid_argument("HiveRegistry: the root stays");
-  // Every key of the subtree: handles to them die, their listings go.
+  // Every key of the subtree: handles to them die, their listings go. Each is listed once, so a
+  // damaged hive whose keys list one another does not keep the walk going.
   std::unordered_set<hive_node_h> doomed;
   std::vector<hive_node_h> pending{node};
   while (!pending.empty()) {
     const hive_node_h current = pending.back();
     pending.pop_back();
-    doomed.insert(current);
+    if (!doomed.insert(current).second) continue;
     Freed<hive_node_h> children(hivex_node_children(impl_->hive, current));
     if (children.p == nullptr) continue;
     for (const hive_node_h* child = children.p; *child != 0; ++child) pending.push_back(*child);
@@ -1028,11 +1029,15 @@ namespace {
 
 // Compares two hives key by key: names, values (name, type, data) and subkeys in order.
 // Returns an empty string when they hold the same, else what differs first.
+// Each key is compared once. A damaged hive may list a key below more than one parent, or
+// below itself or a key under it: there the walk would never end. A key met again must be
+// met as the same key in both hives, and is not walked again.
 std::string CompareHives(hive_h* expected, hive_h* actual) {
   struct Pair {
     hive_node_h expected, actual;
     std::string path;
   };
+  std::unordered_map<hive_node_h, hive_node_h> paired{{hivex_root(expected), hivex_root(actual)}};
   std::vector<Pair> pending{{hivex_root(expected), hivex_root(actual), "SYSTEM"}};
   while (!pending.empty()) {
     const Pair pair = std::move(pending.back());
@@ -1077,6 +1082,13 @@ std::string CompareHives(hive_h* expected, hive_h* actual) {
       if (expectedName.p == nullptr || actualName.p == nullptr ||
           std::strcmp(expectedName.p, actualName.p) != 0) {
         return pair.path + ": subkey " + std::to_string(k) + " differs";
+      }
+      const auto [seen, first] = paired.emplace(expectedChildren.p[k], actualChildren.p[k]);
+      if (!first) {
+        if (seen->second != actualChildren.p[k]) {
+          return pair.path + ": subkey " + std::to_string(k) + " differs";
+        }
+        continue;
       }
       pending.push_back(
           {expectedChildren.p[k], actualChildren.p[k], pair.path + "\\" + expectedName.p});

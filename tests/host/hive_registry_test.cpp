@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <hivex.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -275,6 +277,47 @@ TEST_F(HiveTest, AfterASwitchAnIndependentReaderSeesTheNewPrefixesAndEverythingE
   hive.reset();
   EXPECT_EQ(IndependentListing(path), expected);
   EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
+}
+
+// A damaged hive whose key lists itself among its subkeys (SYSTEM\Loop\Leaf, outside the
+// control sets): the commit's read-back comparison must end, and the hive keeps what it had.
+TEST_F(HiveTest, ACommitOfAHiveWhoseKeyListsItselfEndsAndKeepsTheLoop) {
+  MemoryRegistry source;
+  source.LoadRegFile(FixturePath("offline_system.reg"));
+  source.CreateKey("SYSTEM\\Loop\\Leaf");
+  const std::string path = folder.File("SYSTEM");
+  BuildHive(path, source, 1);
+
+  // Leaf takes Loop's subkey list (count and cell offset), which names Leaf.
+  hive_h* raw = hivex_open(path.c_str(), 0);
+  ASSERT_NE(raw, nullptr);
+  const hive_node_h loop = hivex_node_get_child(raw, hivex_root(raw), "Loop");
+  const hive_node_h leaf = loop == 0 ? 0 : hivex_node_get_child(raw, loop, "Leaf");
+  hivex_close(raw);
+  ASSERT_NE(leaf, 0u);
+  // A node handle is the file offset of the key's cell; its fields follow the cell's size.
+  constexpr std::size_t kCellHeader = 4, kSubkeyCount = 20, kSubkeyList = 28;
+  std::vector<std::uint8_t> bytes = ReadBytes(path);
+  const std::size_t loopKey = loop + kCellHeader, leafKey = leaf + kCellHeader;
+  for (std::size_t field : {kSubkeyCount, kSubkeyList}) {
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(loopKey + field), 4,
+                bytes.begin() + static_cast<std::ptrdiff_t>(leafKey + field));
+  }
+  WriteBytes(path, bytes);
+
+  auto hive = SwitchToSecure(path);
+  ASSERT_EQ(hive->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+  hive.reset();
+  auto reread = OpenHive(path, HiveAccess::kRead);
+  for (const Record& record : Scan(*reread)) EXPECT_EQ(record.second, "A") << record.first;
+  RegKey key(*reread);
+  ASSERT_EQ(key.Open("SYSTEM\\Loop\\Leaf\\Leaf\\Leaf"), regstatus::kSuccess);
+  key.Reset();
+  reread.reset();
+
+  // Deleting the loop (a building function of the tests) ends too: hivex refuses it.
+  auto writable = OpenHive(path, HiveAccess::kWrite);
+  EXPECT_THROW(writable->DeleteKey("SYSTEM\\Loop"), std::runtime_error);
 }
 
 TEST_F(HiveTest, AFailureAtAnyCommitStepLeavesTheOldHiveOrTheNewOneAndNoStrayFile) {
