@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <unordered_map>
@@ -72,16 +73,54 @@ std::uint64_t StoredSize(std::uint32_t type, std::size_t ansiBytes) {
 }
 
 // The spelling-independent form of a path for the failure tables: ASCII folded to lower case,
-// empty components dropped.
+// empty components dropped. Written into `canonical`, whose storage is reused; a plain loop
+// over the bytes, as an open may fold a path of thousands of them.
+void CanonicalPathInto(std::string_view path, std::string& canonical) {
+  canonical.resize(path.size());
+  char* out = canonical.data();
+  std::size_t length = 0;
+  bool separatorDue = false;
+  for (const char* in = path.data(); in != path.data() + path.size(); ++in) {
+    if (*in == kSeparator) {
+      separatorDue = length > 0;
+      continue;
+    }
+    if (separatorDue) {
+      out[length++] = kSeparator;
+      separatorDue = false;
+    }
+    out[length++] = static_cast<char>(FoldAscii(*in));
+  }
+  canonical.resize(length);
+}
+
 std::string CanonicalPath(std::string_view path) {
   std::string canonical;
-  canonical.reserve(path.size());
-  ForEachComponent(path, [&](std::string_view component) {
-    if (!canonical.empty()) canonical += kSeparator;
-    for (char c : component) canonical += static_cast<char>(FoldAscii(c));
-    return true;
-  });
+  CanonicalPathInto(path, canonical);
   return canonical;
+}
+
+// The last component of `path` as CanonicalPath has it (empty when there is none), into `leaf`.
+void CanonicalLeafInto(std::string_view path, std::string& leaf) {
+  std::size_t end = path.size();
+  while (end > 0 && path[end - 1] == kSeparator) --end;
+  std::size_t start = end;
+  while (start > 0 && path[start - 1] != kSeparator) --start;
+  leaf.resize(end - start);
+  for (std::size_t i = start; i < end; ++i) leaf[i - start] = static_cast<char>(FoldAscii(path[i]));
+}
+
+// The number of leading bytes `a` and `b` share, of the first `n`; compared a word at a time.
+std::size_t CommonLength(const char* a, const char* b, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= n; i += sizeof(std::uint64_t)) {
+    std::uint64_t x = 0, y = 0;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
 }
 
 // Paths given to the building functions must be well formed: a mistake in a test's tree should
@@ -91,8 +130,15 @@ void RequireWellFormed(std::string_view path, bool allowEmpty) {
     if (allowEmpty) return;
     throw std::invalid_argument("MemoryRegistry: empty key path");
   }
-  if (path.front() == kSeparator || path.back() == kSeparator ||
-      path.find("\\\\") != std::string_view::npos) {
+  // One pass over the bytes: a leading, trailing or doubled separator is an empty component.
+  bool afterSeparator = true;
+  bool wellFormed = true;
+  for (const char* c = path.data(); c != path.data() + path.size() && wellFormed; ++c) {
+    const bool separator = *c == kSeparator;
+    wellFormed = !(separator && afterSeparator);
+    afterSeparator = separator;
+  }
+  if (!wellFormed || afterSeparator) {
     throw std::invalid_argument("MemoryRegistry: malformed key path \"" + std::string(path) + "\"");
   }
 }
@@ -125,9 +171,20 @@ struct MemoryRegistry::Impl {
     std::vector<const ValueMap::value_type*> valueListing;
   };
 
+  // Where a handle stands in the failure tables of the query, enumerations and writes. Worked
+  // out at its first call that needs it after a failure was added (see failureGeneration), so
+  // the path is folded and looked up once per handle rather than on every call, and kept in a
+  // string whose storage a reused handle entry keeps.
+  struct FailureKey {
+    std::uint64_t generation = 0;  // the failureGeneration it was worked out for; 0: never
+    std::string canonical;         // CanonicalPath of the handle's path
+    bool named = false;            // some table holds `canonical`
+  };
+
   struct OpenHandle {
     Node* node;        // null once the key was deleted
     std::string path;  // as given to OpenKey
+    FailureKey failure;
   };
 
   using IndexFailures = std::unordered_map<std::string, std::map<std::uint32_t, RegStatus>>;
@@ -179,17 +236,19 @@ struct MemoryRegistry::Impl {
     const auto nothing = [](std::size_t, Node*) {};
     if (create || nesting > 0) return FollowFrom(root.get(), path, create, nesting, out, nothing);
 
-    const std::size_t compared = std::min(path.size(), walked.length);
-    const std::size_t common = static_cast<std::size_t>(
-        std::mismatch(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(compared),
-                      walked.path.begin())
-            .first -
-        path.begin());
-    std::size_t kept = 0;
-    while (kept < walked.stepCount) {
-      const std::size_t end = walked.steps[kept].end;
-      if (end > common || (end < path.size() && path[end] != kSeparator)) break;
-      ++kept;
+    const std::size_t common =
+        CommonLength(path.data(), walked.path.data(), std::min(path.size(), walked.length));
+    // The steps that end within the common head, found by halving (a deep key has hundreds).
+    // Every one of them but the last is followed by a separator in both paths; the last one
+    // ends a component of this path only if this path ends or goes on with a separator there.
+    const WalkedStep* const steps = walked.steps.data();
+    std::size_t kept = static_cast<std::size_t>(
+        std::partition_point(steps, steps + walked.stepCount,
+                             [common](const WalkedStep& step) { return step.end <= common; }) -
+        steps);
+    if (kept > 0) {
+      const std::size_t end = steps[kept - 1].end;
+      if (end < path.size() && path[end] != kSeparator) --kept;
     }
     const std::size_t offset = kept > 0 ? walked.steps[kept - 1].end : 0;
     Node* start = kept > 0 ? walked.steps[kept - 1].node : root.get();
@@ -325,20 +384,57 @@ struct MemoryRegistry::Impl {
     return regstatus::kSuccess;
   }
 
+  // The handle's place in the failure tables, worked out again after any failure was added.
+  // Only a path whose last name is the last name of a failure's key is folded whole.
+  const FailureKey& FailureKeyOf(OpenHandle& handle) {
+    FailureKey& key = handle.failure;
+    if (key.generation != failureGeneration) {
+      key.named = false;
+      CanonicalLeafInto(handle.path, canonicalScratch);
+      if (failureLeaves.count(canonicalScratch) != 0) {
+        CanonicalPathInto(handle.path, key.canonical);
+        key.named = queryFailures.count(key.canonical) != 0 ||
+                    writeFailures.count(key.canonical) != 0 ||
+                    subkeyEnumFailures.count(key.canonical) != 0 ||
+                    valueEnumFailures.count(key.canonical) != 0;
+      }
+      key.generation = failureGeneration;
+    }
+    return key;
+  }
+
+  // Records a failure's key path for the tables the handles consult.
+  void NoteFailure(const std::string& canonical) {
+    failureLeaves.insert(canonical.substr(canonical.rfind(kSeparator) + 1));  // npos + 1 == 0
+    ++failureGeneration;
+  }
+
   // The injected failure for the key as its handle's path spells it, or kSuccess.
-  static RegStatus Injected(const std::unordered_map<std::string, RegStatus>& table,
-                            const OpenHandle& handle) {
+  RegStatus Injected(const std::unordered_map<std::string, RegStatus>& table, OpenHandle& handle) {
     if (table.empty()) return regstatus::kSuccess;
-    const auto it = table.find(CanonicalPath(handle.path));
+    const FailureKey& key = FailureKeyOf(handle);
+    if (!key.named) return regstatus::kSuccess;
+    const auto it = table.find(key.canonical);
     return it == table.end() ? regstatus::kSuccess : it->second;
   }
-  static RegStatus Injected(const IndexFailures& table, const OpenHandle& handle,
-                            std::uint32_t index) {
+  RegStatus Injected(const IndexFailures& table, OpenHandle& handle, std::uint32_t index) {
     if (table.empty()) return regstatus::kSuccess;
-    const auto it = table.find(CanonicalPath(handle.path));
+    const FailureKey& key = FailureKeyOf(handle);
+    if (!key.named) return regstatus::kSuccess;
+    const auto it = table.find(key.canonical);
     if (it == table.end()) return regstatus::kSuccess;
     const auto at = it->second.find(index);
     return at == it->second.end() ? regstatus::kSuccess : at->second;
+  }
+
+  // Whether an open of `path` is refused; folds the path into reused storage, and only when
+  // its last name is that of a refused key.
+  bool Denied(std::string_view path) {
+    if (denied.empty()) return false;
+    CanonicalLeafInto(path, canonicalScratch);
+    if (deniedLeaves.count(canonicalScratch) == 0) return false;
+    CanonicalPathInto(path, canonicalScratch);
+    return denied.count(canonicalScratch) != 0;
   }
 
   std::unique_ptr<Node> root;
@@ -374,7 +470,13 @@ struct MemoryRegistry::Impl {
   RegistryCallCounts calls;
   std::vector<Write> writes;
 
-  // Injected failures, keyed by CanonicalPath.
+  // Injected failures, keyed by CanonicalPath, and the last names of their keys. Adding one to
+  // the tables a handle's calls consult moves failureGeneration on, so every handle works out
+  // its FailureKey again.
+  std::uint64_t failureGeneration = 1;
+  std::string canonicalScratch;
+  std::unordered_set<std::string> failureLeaves;
+  std::unordered_set<std::string> deniedLeaves;
   std::unordered_set<std::string> denied;
   std::unordered_map<std::string, RegStatus> queryFailures;
   std::unordered_map<std::string, RegStatus> writeFailures;
@@ -397,18 +499,17 @@ RegStatus MemoryRegistry::OpenKey(const char* path, RegKeyHandle* key) {
     Impl::Node* node = nullptr;
     const RegStatus status = impl_->Follow(spelled, /*create=*/false, 0, &node);
     if (status != regstatus::kSuccess) return status;
-    if (!impl_->denied.empty() && impl_->denied.count(CanonicalPath(spelled)) != 0) {
-      return regstatus::kAccessDenied;
-    }
+    if (impl_->Denied(spelled)) return regstatus::kAccessDenied;
     const std::uintptr_t value = impl_->nextHandle;
     std::vector<Impl::Handles::node_type>& spare = impl_->spareHandles;
     if (spare.empty()) {
-      impl_->handles.emplace(value, Impl::OpenHandle{node, std::string(spelled)});
+      impl_->handles.emplace(value, Impl::OpenHandle{node, std::string(spelled), {}});
     } else {
       Impl::Handles::node_type& entry = spare.back();
       entry.key() = value;
       entry.mapped().node = node;
       entry.mapped().path.assign(spelled);
+      entry.mapped().failure.generation = 0;
       impl_->handles.insert(std::move(entry));
       spare.pop_back();
     }
@@ -428,7 +529,7 @@ RegStatus MemoryRegistry::QueryKey(RegKeyHandle key, RegKeyInfo* info) {
   try {
     Impl::OpenHandle* handle = nullptr;
     RegStatus status = impl_->Lookup(key, &handle);
-    if (status == regstatus::kSuccess) status = Impl::Injected(impl_->queryFailures, *handle);
+    if (status == regstatus::kSuccess) status = impl_->Injected(impl_->queryFailures, *handle);
     if (status != regstatus::kSuccess) return status;
     Impl::Node& node = *handle->node;
     Impl::EnsureSubkeyListing(node);
@@ -453,7 +554,7 @@ RegStatus MemoryRegistry::EnumSubkey(RegKeyHandle key, std::uint32_t index, char
     Impl::OpenHandle* handle = nullptr;
     RegStatus status = impl_->Lookup(key, &handle);
     if (status == regstatus::kSuccess) {
-      status = Impl::Injected(impl_->subkeyEnumFailures, *handle, index);
+      status = impl_->Injected(impl_->subkeyEnumFailures, *handle, index);
     }
     if (status != regstatus::kSuccess) return status;
     Impl::Node& node = *handle->node;
@@ -478,7 +579,7 @@ RegStatus MemoryRegistry::EnumValue(RegKeyHandle key, std::uint32_t index, char*
     Impl::OpenHandle* handle = nullptr;
     RegStatus status = impl_->Lookup(key, &handle);
     if (status == regstatus::kSuccess) {
-      status = Impl::Injected(impl_->valueEnumFailures, *handle, index);
+      status = impl_->Injected(impl_->valueEnumFailures, *handle, index);
     }
     if (status != regstatus::kSuccess) return status;
     Impl::Node& node = *handle->node;
@@ -500,7 +601,7 @@ RegStatus MemoryRegistry::SetStringValue(RegKeyHandle key, const char* name, con
   try {
     Impl::OpenHandle* handle = nullptr;
     RegStatus status = impl_->Lookup(key, &handle);
-    if (status == regstatus::kSuccess) status = Impl::Injected(impl_->writeFailures, *handle);
+    if (status == regstatus::kSuccess) status = impl_->Injected(impl_->writeFailures, *handle);
     if (status != regstatus::kSuccess) return status;
 
     // Everything that can fail is done before the value changes, so a failed write changes
@@ -617,27 +718,37 @@ void RequireFailure(RegStatus status) {
 }  // namespace
 
 void MemoryRegistry::DenyAccess(std::string_view path) {
-  impl_->denied.insert(CanonicalPath(path));
+  std::string canonical = CanonicalPath(path);
+  impl_->deniedLeaves.insert(canonical.substr(canonical.rfind(kSeparator) + 1));
+  impl_->denied.insert(std::move(canonical));
 }
 
 void MemoryRegistry::FailQuery(std::string_view path, RegStatus status) {
   RequireFailure(status);
-  impl_->queryFailures[CanonicalPath(path)] = status;
+  std::string canonical = CanonicalPath(path);
+  impl_->NoteFailure(canonical);
+  impl_->queryFailures[std::move(canonical)] = status;
 }
 
 void MemoryRegistry::FailSubkeyEnum(std::string_view path, std::uint32_t index, RegStatus status) {
   RequireFailure(status);
-  impl_->subkeyEnumFailures[CanonicalPath(path)][index] = status;
+  std::string canonical = CanonicalPath(path);
+  impl_->NoteFailure(canonical);
+  impl_->subkeyEnumFailures[std::move(canonical)][index] = status;
 }
 
 void MemoryRegistry::FailValueEnum(std::string_view path, std::uint32_t index, RegStatus status) {
   RequireFailure(status);
-  impl_->valueEnumFailures[CanonicalPath(path)][index] = status;
+  std::string canonical = CanonicalPath(path);
+  impl_->NoteFailure(canonical);
+  impl_->valueEnumFailures[std::move(canonical)][index] = status;
 }
 
 void MemoryRegistry::FailWrite(std::string_view path, RegStatus status) {
   RequireFailure(status);
-  impl_->writeFailures[CanonicalPath(path)] = status;
+  std::string canonical = CanonicalPath(path);
+  impl_->NoteFailure(canonical);
+  impl_->writeFailures[std::move(canonical)] = status;
 }
 
 // ---- Reading back.

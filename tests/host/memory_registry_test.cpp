@@ -208,6 +208,8 @@ TEST_F(MemoryRegistryTest, OpenSkipsEmptyComponentsButRefusesALeadingBackslash) 
   for (const auto& c : cases) EXPECT_EQ(OpenStatus(c.path), c.status) << c.path;
   EXPECT_THROW(registry.CreateKey("A\\\\B"), std::invalid_argument);
   EXPECT_THROW(registry.SetDword("\\A", "v", 1), std::invalid_argument);
+  EXPECT_THROW(registry.SetString("A\\", "v", "x"), std::invalid_argument);
+  EXPECT_FALSE(registry.KeyExists("A"));
 }
 
 // ---- Injected failures
@@ -228,7 +230,8 @@ TEST_F(MemoryRegistryTest, EachInjectedFailureHitsOnlyItsOperationKeyAndIndex) {
   EXPECT_EQ(OpenStatus(kCs1 + "\\DENIED"), regstatus::kAccessDenied);
   EXPECT_EQ(OpenStatus(kCcs + "\\Denied"), regstatus::kSuccess);  // matched as spelled
 
-  for (const std::string& spelled : {key, std::string("system\\controlset001\\KEY")}) {
+  for (const std::string& spelled : {key, std::string("system\\controlset001\\KEY"),
+                                     std::string("SYSTEM\\\\ControlSet001\\Key\\")}) {
     SCOPED_TRACE(spelled);
     RegKey handle(registry);
     ASSERT_EQ(handle.Open(spelled.c_str()), regstatus::kSuccess);
@@ -259,6 +262,41 @@ TEST_F(MemoryRegistryTest, EachInjectedFailureHitsOnlyItsOperationKeyAndIndex) {
   EXPECT_EQ(registry.SetStringValue(viaAlias.Get(), "x", "new"), regstatus::kSuccess);
   EXPECT_EQ(registry.Writes().size(), 1u);  // the refused writes are not logged
   EXPECT_THROW(registry.FailQuery(key, regstatus::kSuccess), std::invalid_argument);
+}
+
+// A handle works out once where it stands in the failure tables; a failure added later must
+// still reach the next call on it.
+TEST_F(MemoryRegistryTest, AFailureAddedWhileAKeyIsOpenHitsItsNextCall) {
+  const std::string key = kCs1 + "\\Key";
+  registry.CreateKey(key + "\\Sub");
+  registry.SetString(key, "x", "v");
+  registry.FailWrite(kCs1 + "\\Other");  // the tables are in use before the key is opened
+  RegKey handle(registry);
+  ASSERT_EQ(handle.Open(key.c_str()), regstatus::kSuccess);
+  RegKeyInfo info;
+  char name[kRegBufferSize];
+  std::uint8_t data[kRegBufferSize];
+  const auto enumSubkey = [&] {
+    std::uint32_t size = kRegBufferSize;
+    return registry.EnumSubkey(handle.Get(), 0, name, &size);
+  };
+  const auto enumValue = [&] {
+    std::uint32_t size = kRegBufferSize, dataSize = kRegBufferSize, type = 0;
+    return registry.EnumValue(handle.Get(), 0, name, &size, &type, data, &dataSize);
+  };
+  EXPECT_EQ(registry.QueryKey(handle.Get(), &info), regstatus::kSuccess);
+  EXPECT_EQ(enumSubkey(), regstatus::kSuccess);
+  EXPECT_EQ(enumValue(), regstatus::kSuccess);
+  EXPECT_EQ(registry.SetStringValue(handle.Get(), "x", "w"), regstatus::kSuccess);
+
+  registry.FailQuery(key, 1001);
+  EXPECT_EQ(registry.QueryKey(handle.Get(), &info), 1001);
+  registry.FailSubkeyEnum(key, 0, 1002);
+  EXPECT_EQ(enumSubkey(), 1002);
+  registry.FailValueEnum(key, 0, 1003);
+  EXPECT_EQ(enumValue(), 1003);
+  registry.FailWrite(key, 1004);
+  EXPECT_EQ(registry.SetStringValue(handle.Get(), "x", "w"), 1004);
 }
 
 // ---- Handles
@@ -319,6 +357,12 @@ TEST_F(MemoryRegistryTest, HandleToADeletedKeyFailsUntilClosed) {
   }
   EXPECT_EQ(registry.BadCloseCount(), 0u);
   EXPECT_EQ(registry.Writes().size(), 0u);
+
+  // Nothing to delete: a missing key, a key below one, and the machine itself.
+  EXPECT_FALSE(registry.DeleteKey(kCs1 + "\\Missing"));
+  EXPECT_FALSE(registry.DeleteKey("Nowhere\\Below"));
+  EXPECT_FALSE(registry.DeleteKey(""));
+  EXPECT_TRUE(registry.KeyExists(kCs1 + "\\Gone\\Child"));
 }
 
 // ---- The key query and the order of names
