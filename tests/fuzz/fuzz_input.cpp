@@ -119,13 +119,13 @@ void PlantModem(MemoryRegistry& registry, const std::string& path, std::uint8_t 
 
 }  // namespace
 
-Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry,
-           ScanFailures scanFailures) {
+Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry, BuildPass pass) {
   Plan plan;
+  const bool buildTree = pass != BuildPass::kScanFailures;
   // Says whether a failure of the scan's calls is applied; notes that the input named one.
   const auto applyScanFailure = [&] {
     plan.scanFailuresNamed = true;
-    return scanFailures == ScanFailures::kApplied;
+    return pass != BuildPass::kTree;
   };
   Reader in(input, size);
   std::size_t chainLevelsLeft = kMaxChainLevelsPerInput;
@@ -135,31 +135,40 @@ Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry
     // the bytes it would have used.
     try {
       switch (command) {
-        case Command::kCreateKey:
-          registry.CreateKey(in.Path());
+        case Command::kCreateKey: {
+          const std::string path = in.Path();
+          if (buildTree) registry.CreateKey(path);
           break;
+        }
         case Command::kSetValue: {
           const std::string path = in.Path();
           const std::string name = in.Text();
           const std::uint8_t type = in.U8();
           const std::string data = in.Text();
-          registry.SetValue(path, name, type, std::vector<std::uint8_t>(data.begin(), data.end()));
+          if (buildTree) {
+            registry.SetValue(path, name, type,
+                              std::vector<std::uint8_t>(data.begin(), data.end()));
+          }
           break;
         }
         case Command::kPlantModem: {
           const std::string path = in.Path();
           const std::uint8_t style = in.U8();
-          PlantModem(registry, path, style, in.Text());
+          const std::string prefix = in.Text();
+          if (buildTree) PlantModem(registry, path, style, prefix);
           break;
         }
         case Command::kAddAlias: {
           const std::string alias = in.Path();
-          registry.AddAlias(alias, in.Path());
+          const std::string target = in.Path();
+          if (buildTree) registry.AddAlias(alias, target);
           break;
         }
-        case Command::kDeleteKey:
-          registry.DeleteKey(in.Path());
+        case Command::kDeleteKey: {
+          const std::string path = in.Path();
+          if (buildTree) registry.DeleteKey(path);
           break;
+        }
         case Command::kChain: {
           std::string path = in.Path();
           const std::size_t depth =
@@ -173,12 +182,14 @@ Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry
             --chainLevelsLeft;
           }
           in.SetLastPath(path);
-          registry.CreateKey(path);
+          if (buildTree) registry.CreateKey(path);
           break;
         }
-        case Command::kRegText:
-          registry.LoadRegText(in.Literal(in.U16()), "fuzz input");
+        case Command::kRegText: {
+          const std::string text = in.Literal(in.U16());
+          if (buildTree) registry.LoadRegText(text, "fuzz input");
           break;
+        }
         case Command::kDenyAccess: {
           const std::string path = in.Path();
           if (applyScanFailure()) registry.DenyAccess(path);
@@ -206,7 +217,8 @@ Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry
         }
         case Command::kFailWrite: {
           const std::string path = in.Path();
-          registry.FailWrite(path, in.Status());
+          const RegStatus status = in.Status();
+          if (buildTree) registry.FailWrite(path, status);
           break;
         }
         case Command::kFailAllocation:

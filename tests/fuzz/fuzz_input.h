@@ -105,15 +105,18 @@ struct Plan {
   bool scanFailuresNamed = false;
 };
 
-// Whether Build applies the commands that make the scan's registry calls fail.
-enum class ScanFailures { kApplied, kLeftOut };
+// Which commands Build applies. The scan's registry is built in two passes: first the tree
+// (keys, values, aliases, failed writes), which the oracle walks as it is, then the failures of
+// the scan's calls (refused opens, failed queries and enumerations) on top of it. The two passes
+// give the same registry as the whole input at once: the failures are kept by path, apart from
+// the tree.
+enum class BuildPass { kWhole, kTree, kScanFailures };
 
-// Applies every command of `input` to `registry` and returns the plan. Never throws for a
-// malformed input (the registry's own std::bad_alloc aside). With ScanFailures::kLeftOut the
-// same tree is built without the failures of the scan's calls (failed writes stay), so that a
-// second registry built from the input shows what the scan would find with nothing failing.
+// Applies the commands of `input` that `pass` names to `registry` and returns the plan (the
+// same for every pass). Never throws for a malformed input (the registry's own std::bad_alloc
+// aside).
 Plan Build(const std::uint8_t* input, std::size_t size, MemoryRegistry& registry,
-           ScanFailures scanFailures = ScanFailures::kApplied);
+           BuildPass pass = BuildPass::kWhole);
 
 // Writes inputs, for the seed generator. Each function appends one command.
 class Writer {

@@ -47,7 +47,7 @@ namespace {
 // can wait for. The refused opens end it quickly (every further key is passed over as one that
 // cannot be opened) and keep each input to a fraction of a second.
 constexpr std::uint64_t kPathBudget = 1u << 20;
-constexpr std::uint64_t kCallBudget = 100'000;
+constexpr std::uint64_t kCallBudget = 30'000;
 
 // Refuses every open through `registry` once the opens have named kPathBudget bytes of path in
 // all, or the registry has passed on kCallBudget calls.
@@ -181,9 +181,9 @@ bool HoldsModemValues(const MemoryRegistry& registry, const std::string& path,
 
 // ---- The oracle: the records a scan must make, worked out without the scanner.
 //
-// It walks a registry built from the same input with no failure of the scan's calls, through
-// the registry's own operations: every key below each root in turn, depth first, children in
-// the order the registry enumerates them and each key after all of its children; no children
+// It walks the registry the input builds before the failures of the scan's calls are added,
+// through the registry's own operations: every key below each root in turn, depth first, children
+// in the order the registry enumerates them and each key after all of its children; no children
 // below a key whose longest subkey name does not fit the 512-byte buffer, none past the depth
 // bound, none whose name holds a zero byte (its path would spell another key). A key with
 // values is a modem settings key when its values fit the buffers and HoldsModemValues finds
@@ -216,22 +216,26 @@ class Oracle {
     if (registry_.OpenKey(path.c_str(), &key) != regstatus::kSuccess) return;
     RegKeyInfo info;
     const bool queried = registry_.QueryKey(key, &info) == regstatus::kSuccess;
-    std::vector<std::string> children;
+    // The children's names, in strings kept for the next key at this depth.
+    if (childrenAt_.size() <= static_cast<std::size_t>(depth)) childrenAt_.resize(depth + 1);
+    std::size_t childCount = 0;
     if (queried && info.maxSubKeyNameLength < kRegBufferSize && depth < kMaxWalkDepth) {
+      std::vector<std::string>& children = childrenAt_[depth];
       for (std::uint32_t index = 0; index < info.subKeyCount; ++index) {
         char name[kRegBufferSize];
         std::uint32_t size = sizeof name;
         if (registry_.EnumSubkey(key, index, name, &size) != regstatus::kSuccess) break;
-        const std::string child(name, size);
-        if (child.find('\0') == std::string::npos) children.push_back(child);
+        if (std::memchr(name, '\0', size) != nullptr) continue;
+        if (childCount == children.size()) children.emplace_back();
+        children[childCount++].assign(name, size);
       }
     }
     registry_.CloseKey(key);
     if (!queried) return;
     const std::size_t length = path.size();
-    for (const std::string& child : children) {
+    for (std::size_t i = 0; i < childCount; ++i) {
       path += '\\';
-      path += child;
+      path += childrenAt_[depth][i];
       Visit(path, depth + 1);
       path.resize(length);
     }
@@ -246,6 +250,7 @@ class Oracle {
   }
 
   MemoryRegistry& registry_;
+  std::vector<std::vector<std::string>> childrenAt_;  // by depth
   Records records_;
   std::uint64_t pathBytes_ = 0;
   std::uint64_t opens_ = 0;
@@ -294,14 +299,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ++g_inputs;
+  // The oracle walks the tree before the failures of the scan's calls are added to it.
   MemoryRegistry registry;
-  const fuzzinput::Plan plan = fuzzinput::Build(data, size, registry);
-  std::optional<Records> predicted;
-  {
-    MemoryRegistry unfailing;
-    fuzzinput::Build(data, size, unfailing, fuzzinput::ScanFailures::kLeftOut);
-    predicted = Oracle(unfailing).Predict();
-    CheckHandles(unfailing, "the oracle's walk");
+  const fuzzinput::Plan plan = fuzzinput::Build(data, size, registry, fuzzinput::BuildPass::kTree);
+  const std::optional<Records> predicted = Oracle(registry).Predict();
+  CheckHandles(registry, "the oracle's walk");
+  if (plan.scanFailuresNamed) {
+    fuzzinput::Build(data, size, registry, fuzzinput::BuildPass::kScanFailures);
   }
 
   ForwardingRegistry budgeted(registry);
