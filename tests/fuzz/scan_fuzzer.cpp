@@ -26,6 +26,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -141,16 +142,24 @@ bool StartsWithARoot(const std::string& path) {
   return false;
 }
 
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
+// Whether `text` is `upper` with its ASCII letters in either case. A loop of its own rather
+// than upper-cased copies and ==: the checks run for every key of every input.
+bool EqualsUpperAscii(std::string_view text, std::string_view upper) {
+  if (text.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upper[i]) return false;
   }
-  return text;
+  return true;
 }
 
 // Data as the recognition reads it: the bytes up to the first zero. Names are taken whole: one
 // holding a zero byte ("DialPrefix\0x") is another value than the name before the zero.
-std::string AsText(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
+std::string_view AsText(const std::vector<std::uint8_t>& bytes) {
+  const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return all.substr(0, all.find('\0'));
+}
 
 // The key at `path` holds values that make it a modem settings key with `prefix`: a TONE, a
 // PULSE and a DIALPREFIX whose data reads as `prefix`, and no value name or data too long for
@@ -163,11 +172,10 @@ bool HoldsModemValues(const std::vector<StoredValue>& values, const std::string&
                           value.type == regtype::kMultiSz;
     const std::size_t storedSize = (isString ? 2 : 1) * value.data.size();
     if (value.name.size() >= kRegBufferSize || storedSize >= kRegBufferSize) return false;
-    const std::string name = UpperAscii(value.name);
-    tone = tone || name == "TONE";
-    pulse = pulse || name == "PULSE";
-    if (name == "DIALPREFIX" &&
-        UpperAscii(AsText(std::string(value.data.begin(), value.data.end()))) == prefix) {
+    tone = tone || EqualsUpperAscii(value.name, "TONE");
+    pulse = pulse || EqualsUpperAscii(value.name, "PULSE");
+    if (EqualsUpperAscii(value.name, "DIALPREFIX") &&
+        EqualsUpperAscii(AsText(value.data), prefix)) {
       dialPrefix = true;
     }
   }
