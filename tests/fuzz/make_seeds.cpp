@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
@@ -136,6 +137,8 @@ class SeedFolder {
 constexpr const char* kCcs = "SYSTEM\\CurrentControlSet";
 constexpr const char* kCs1 = "SYSTEM\\ControlSet001";
 constexpr const char* kCs3 = "SYSTEM\\ControlSet003";
+// The allocation-failure seeds fail each allocation below this, one per seed.
+constexpr std::uint32_t kEveryAllocationUpTo = 64;
 
 void WriteFixtureSeeds(SeedFolder& seeds, const fs::path& fixture) {
   MemoryRegistry registry;
@@ -190,7 +193,13 @@ void WriteFixtureSeeds(SeedFolder& seeds, const fs::path& fixture) {
                     .FailWrite(modem, 3);
               }));
 
-  for (const std::uint32_t point : {0u, 7u, 60u, 400u, 2000u}) {
+  // Every one of the first allocations of the scan in turn, so that the seeds reach each place
+  // that recovers from a failed one (a record half made, say) whatever the registry allocates
+  // on the way; then a few later ones.
+  std::vector<std::uint32_t> points(kEveryAllocationUpTo);
+  std::iota(points.begin(), points.end(), 0u);
+  points.insert(points.end(), {100u, 400u, 2000u});
+  for (const std::uint32_t point : points) {
     seeds.Write(stem + "-allocation-" + std::to_string(point),
                 withTree([&](Writer& w) { w.FailAllocation(point); }));
   }
