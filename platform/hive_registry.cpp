@@ -464,11 +464,21 @@ struct HiveRegistry::Impl {
         NoteUnreadable(node);
         return nullptr;
       }
+      // A list is damaged when a subkey names another key as its parent (the list may name the
+      // key itself or a key above it) or has a name that is empty or holds a backslash (its path
+      // would name the key itself, or another): a walk through such a list would never end, and
+      // with two such subkeys it doubles at every level.
       std::size_t count = 0;
       while (children.p[count] != 0) ++count;
       listing.children.reserve(count + 1);  // and room for the link
       for (const hive_node_h* child = children.p; *child != 0; ++child) {
-        listing.children.push_back(MakeChild(*child, NodeNameUtf8(hive, *child)));
+        const std::string name = NodeNameUtf8(hive, *child);
+        if (hivex_node_parent(hive, *child) != node || name.empty() ||
+            name.find(kSeparator) != std::string::npos) {
+          NoteUnreadable(node);
+          return nullptr;
+        }
+        listing.children.push_back(MakeChild(*child, name));
       }
       if (node == hivex_root(hive) && currentSet != 0) AddLink(listing);
     }

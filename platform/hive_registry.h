@@ -47,7 +47,9 @@
 // lock (flock) on the file: a second writer is refused.
 //
 // A key whose subkeys or values cannot be read (a damaged part of the hive) fails the calls
-// on it with regstatus::kGenFailure and is listed by UnreadableKeys().
+// on it with regstatus::kGenFailure and is listed by UnreadableKeys(). So does a key whose
+// subkey list names a key that names another key as its parent, or a key with an empty name or
+// a backslash in its name: a walk through such a list would come back to where it was.
 #pragma once
 
 #include <cstddef>
