@@ -358,6 +358,12 @@ TEST_F(MemoryRegistryTest, HandleToADeletedKeyFailsUntilClosed) {
   EXPECT_EQ(registry.BadCloseCount(), 0u);
   EXPECT_EQ(registry.Writes().size(), 0u);
 
+  // A value goes once, by any spelling of its name.
+  registry.SetString(kCs1, "Gone", "x");
+  EXPECT_TRUE(registry.DeleteValue(kCs1, "GONE"));
+  EXPECT_FALSE(registry.DeleteValue(kCs1, "Gone"));
+  EXPECT_FALSE(registry.GetValue(kCs1, "Gone").has_value());
+
   // Nothing to delete: a missing key, a key below one, and the machine itself.
   EXPECT_FALSE(registry.DeleteKey(kCs1 + "\\Missing"));
   EXPECT_FALSE(registry.DeleteKey("Nowhere\\Below"));
