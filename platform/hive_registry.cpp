@@ -43,6 +43,11 @@ constexpr std::size_t kSequence1Offset = 4;
 constexpr std::size_t kSequence2Offset = 8;
 constexpr std::size_t kBinsSizeOffset = 0x28;
 constexpr std::size_t kChecksumOffset = 508;
+// Offsets of cells count from the first bin, which follows the base block.
+constexpr std::size_t kFirstBin = kBaseBlockSize;
+// In a key's record: after the cell's size (4 bytes) and 36 bytes of the record, the number of
+// its values and the offset of their list.
+constexpr std::size_t kValueCountField = 4 + 36;
 
 // hivex gives node handles that are never 0; 0 stands for HKEY_LOCAL_MACHINE itself here.
 constexpr hive_node_h kMachine = 0;
@@ -541,11 +546,42 @@ struct HiveRegistry::Impl {
         result.maxDataLength = std::max(result.maxDataLength, ClampToU32(size));
         result.values.push_back(Value{*value, std::move(forms.ansi), TypeNumber(type)});
       }
+      if (!CellsFreedOnce(node, values.p)) {
+        NoteUnreadable(node);
+        return nullptr;
+      }
       StableSort(result.values,
                  [](const Value& a, const Value& b) { return ValueNameLess(a.ansi, b.ansi); });
     }
     if (valueCache.size() >= kCachedKeys) valueCache.clear();
     return &valueCache.emplace(node, std::move(result)).first->second;
+  }
+
+  // When hivex rewrites a key's values it frees the cells of the old ones: the list of them,
+  // each value's record and each value's data kept apart from its record. A cell freed twice,
+  // or one that is not a cell in use, ends the program in a failed assertion, and freeing the
+  // key's own record would leave the key in free space. A damaged hive may point a value's data
+  // at its own record, at the list or at another value's data (found by the fuzzer): such a key
+  // is a damaged part, neither read nor written. Whether the data is where it says is hivex's
+  // own check; the list's place is read from the key's record in the file, as hivex read it,
+  // for a key that was in the file and whose values this session has not rewritten (hivex puts
+  // new cells past the end of the file it read).
+  bool CellsFreedOnce(hive_node_h node, const hive_value_h* values) {
+    std::vector<std::size_t> cells{node};
+    if (node + kValueCountField + 8 <= bytesRead && rewritten.count(node) == 0) {
+      std::uint8_t field[8];  // the number of values, then the list's offset from the first bin
+      if (!ReadAt(file->Descriptor(), field, sizeof field, node + kValueCountField)) return false;
+      if (ReadU32(field) != 0) cells.push_back(std::size_t{ReadU32(field + 4)} + kFirstBin);
+    }
+    for (const hive_value_h* value = values; *value != 0; ++value) {
+      cells.push_back(*value);
+      errno = 0;
+      const hive_value_h data = hivex_value_data_cell_offset(hive, *value, nullptr);
+      if (data == 0 && errno != 0) return false;
+      if (data != 0) cells.push_back(data);
+    }
+    std::sort(cells.begin(), cells.end());
+    return std::adjacent_find(cells.begin(), cells.end()) == cells.end();
   }
 
   // ---- Paths.
@@ -768,6 +804,7 @@ struct HiveRegistry::Impl {
     std::memcpy(&set.t, &type, sizeof type);
     valueCache.erase(node);  // hivex invalidates the node's value handles
     modified = true;
+    rewritten.insert(node);
     if (hivex_node_set_value(hive, node, &set, 0) != 0) {
       return errno == ENOMEM ? regstatus::kOutOfMemory : regstatus::kGenFailure;
     }
@@ -794,6 +831,8 @@ struct HiveRegistry::Impl {
   bool cleanlySaved = true;
   std::vector<std::string> unreadable;
   std::unordered_set<hive_node_h> unreadableNodes;
+  std::unordered_set<hive_node_h> rewritten;  // keys whose values hivex wrote anew
+  std::uint64_t bytesRead = 0;                // the size of the file hivex read
 
   std::unordered_map<hive_node_h, Listing> listings;
   std::unordered_map<hive_node_h, Values> valueCache;
@@ -850,6 +889,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::string& path, HiveAc
     return fail(HiveError::kDamaged, "is damaged: it has no root key");
   impl.filePath = path;
   impl.access = access;
+  impl.bytesRead = file->Size();
   impl.file = std::move(file);
   impl.warnings = std::move(warnings);
   impl.cleanlySaved = check.cleanlySaved;

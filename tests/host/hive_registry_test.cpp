@@ -331,6 +331,66 @@ void Rename(const std::string& path, const std::string& key, const std::string& 
   WriteBytes(path, bytes);
 }
 
+// Points the data of the value `name` of the key at `key` elsewhere, as a damaged sector might:
+// the value's record then says its data is kept apart at `DataAt`'s place.
+enum class DataAt { kNoCell, kItsOwnRecord, kTheValueList, kAnotherValuesData };
+void PointData(const std::string& path, const std::string& key, const char* name, DataAt at) {
+  const hive_node_h node = NodesAt(path, {key}).at(0);
+  ASSERT_NE(node, 0u) << key;
+  hive_h* raw = hivex_open(path.c_str(), 0);
+  ASSERT_NE(raw, nullptr);
+  const hive_value_h value = hivex_node_get_value(raw, node, name);
+  const hive_value_h other = hivex_node_get_value(raw, node, "DriverDesc");
+  const std::size_t otherData = hivex_value_data_cell_offset(raw, other, nullptr);
+  hivex_close(raw);
+  ASSERT_NE(value, 0u) << name;
+  ASSERT_NE(otherData, 0u);
+  std::vector<std::uint8_t> bytes = ReadBytes(path);
+  const auto u32At = [&](std::size_t offset) {
+    return bytes.at(offset) | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+           static_cast<std::size_t>(bytes[offset + 3]) << 24;
+  };
+  const std::size_t cell = at == DataAt::kNoCell         ? value + 8
+                           : at == DataAt::kItsOwnRecord ? value
+                           : at == DataAt::kTheValueList ? 0x1000 + u32At(node + kCellHeader + 40)
+                                                         : otherData;
+  // A value record after its cell's size: "vk", the name's length (2 bytes), the data's length
+  // (4; the top bit set when the data is kept in the record itself), the data's offset from the
+  // first bin (4).
+  const std::size_t record = value + kCellHeader;
+  ASSERT_EQ(bytes.at(record), 'v');
+  bytes[record + 7] &= 0x7F;
+  for (std::size_t byte = 0; byte < 4; ++byte) {
+    bytes[record + 8 + byte] = static_cast<std::uint8_t>((cell - 0x1000) >> (8 * byte));
+  }
+  WriteBytes(path, bytes);
+}
+
+// A value whose data is no cell, or a cell that is also something else (found by the hive
+// fuzzer: its own record). hivex frees the old values' cells whenever it rewrites a key's
+// values, and a cell freed twice, or not one, ends the program in a failed assertion. Such a
+// key is a damaged part: named, passed over by the scan, never written.
+TEST_F(HiveTest, AKeyWhoseValueDataIsNoCellOfItsOwnIsADamagedPartAndNeverWritten) {
+  const std::string damaged = std::string("ControlSet001\\") + kModems + "0000";
+  for (const DataAt at : {DataAt::kNoCell, DataAt::kItsOwnRecord, DataAt::kTheValueList,
+                          DataAt::kAnotherValuesData}) {
+    SCOPED_TRACE(static_cast<int>(at));
+    const std::string path = MakeHive(1);
+    PointData(path, damaged, at == DataAt::kAnotherValuesData ? "Tone" : "DriverDesc", at);
+
+    auto hive = SwitchToSecure(path);
+    EXPECT_EQ(hive->UnreadableKeys(), std::vector<std::string>{"SYSTEM\\" + damaged});
+    RegKey key(*hive);
+    ASSERT_EQ(key.Open(("SYSTEM\\" + damaged).c_str()), regstatus::kSuccess);
+    EXPECT_EQ(hive->SetStringValue(key.Get(), "DialPrefix", "A"), regstatus::kGenFailure);
+    key.Reset();
+    for (const Record& record : Scan(*hive)) {
+      EXPECT_NE(record.first, "SYSTEM\\" + damaged);
+      EXPECT_EQ(record.second, "A") << record.first;
+    }
+  }
+}
+
 // Damaged hives whose subkey lists lead back: a key that lists itself (outside the control
 // sets, so only the write-back's comparison meets it); two keys below a control set that each
 // list both (a walk through them would double at every level); subkeys named "" and "\\",
