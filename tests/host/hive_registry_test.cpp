@@ -193,12 +193,20 @@ TEST_F(HiveTest, SelectValuesOfTheWrongTypeOrAMissingSelectKeyGiveNoCurrentContr
 }
 
 TEST_F(HiveTest, CurrentControlSetIsListedAmongSystemsSubkeysInWindowsOrder) {
-  auto hive = OpenHive(MakeHive(2), HiveAccess::kRead);
+  auto hive = OpenHive(MakeHive(2), HiveAccess::kWrite);
   RegKey key(*hive);
   ASSERT_EQ(key.Open("system"), regstatus::kSuccess);
   EXPECT_EQ(SubkeyNames(*hive, key.Get()),
             (std::vector<std::string>{"ControlSet001", "ControlSet002", "ControlSet003",
                                       "CurrentControlSet", "MountedDevices", "Select"}));
+  // Once Select names no set, the link is gone from a listing made before.
+  key.Reset();
+  hive->SetValue("SYSTEM\\Select", "Current", regtype::kSz, {'2', 0});
+  hive->SetValue("SYSTEM\\Select", "Default", regtype::kSz, {'2', 0});
+  ASSERT_EQ(key.Open("system"), regstatus::kSuccess);
+  EXPECT_EQ(SubkeyNames(*hive, key.Get()),
+            (std::vector<std::string>{"ControlSet001", "ControlSet002", "ControlSet003",
+                                      "MountedDevices", "Select"}));
 }
 
 TEST_F(HiveTest, EachOpenResolvesItsWholePathWhateverWasOpenedBefore) {
