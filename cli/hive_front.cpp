@@ -114,7 +114,7 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
         SwitchWouldWrite(*hive, line.command == CliCommand::kSecure
                                     ? TargetMode::kSecureAccess
                                     : TargetMode::kNormalOperation) &&
-        hive->UnreadableKeys().empty()) {
+        hive->UnreadableKeys().empty() && hive->DamagedKey().empty()) {
       const HiveProblem refused = writing ? refusedForWriting : hive->File().CheckReplaceable();
       if (refused.error != HiveError::kNone) {
         return ReportRefusal(
@@ -143,7 +143,15 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
                    [&hive](const std::string& path) { return StoredPath(hive->Mapping(), path); },
                    &ReplaceFileWith};
   system.textName = &TextNameUtf8;
-  system.unreadableKeys = [&hive] { return hive->UnreadableKeys(); };
+  // A switch writes the whole hive anew, so a damaged key anywhere in it (not only where the
+  // scan reads) refuses it, a dry run too, as the registry's Commit would.
+  system.unreadableKeys = [&hive, switches] {
+    std::vector<std::string> keys = hive->UnreadableKeys();
+    if (switches && keys.empty() && !hive->DamagedKey().empty()) {
+      keys.push_back(hive->DamagedKey());
+    }
+    return keys;
+  };
   system.completeWrites = [&]() -> std::optional<RunRefusal> {
     if (!hive->Modified()) return std::nullopt;
     const HiveProblem written =

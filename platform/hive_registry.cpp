@@ -720,6 +720,10 @@ struct HiveRegistry::Impl {
     const hive_node_h select = hivex_node_get_child(hive, root, "Select");
     if (select == 0) {
       mapping.note = "no CurrentControlSet: the hive has no key Select";
+    } else if (ValuesOf(select) == nullptr) {
+      mapping.note =
+          "no CurrentControlSet: the values of Select cannot be read (the hive is "
+          "damaged there)";
     } else {
       hive_node_h defaultSet = 0, lastSet = 0, goodSet = 0;
       std::string defaultWhy, lastWhy, goodWhy;
@@ -833,6 +837,7 @@ struct HiveRegistry::Impl {
   std::unordered_set<hive_node_h> unreadableNodes;
   std::unordered_set<hive_node_h> rewritten;  // keys whose values hivex wrote anew
   std::uint64_t bytesRead = 0;                // the size of the file hivex read
+  std::optional<std::string> damagedKey;      // DamagedKey(), once worked out
 
   std::unordered_map<hive_node_h, Listing> listings;
   std::unordered_map<hive_node_h, Values> valueCache;
@@ -1082,7 +1087,7 @@ namespace {
 // Each key is compared once. A damaged hive may list a key below more than one parent, or
 // below itself or a key under it: there the walk would never end. A key met again must be
 // met as the same key in both hives, and is not walked again.
-std::string CompareHives(hive_h* expected, hive_h* actual) {
+std::string CompareHives(hive_h* expected, hive_h* actual, std::string* where = nullptr) {
   struct Pair {
     hive_node_h expected, actual;
     std::string path;
@@ -1092,6 +1097,7 @@ std::string CompareHives(hive_h* expected, hive_h* actual) {
   while (!pending.empty()) {
     const Pair pair = std::move(pending.back());
     pending.pop_back();
+    if (where != nullptr) *where = pair.path;
     Freed<hive_value_h> expectedValues(hivex_node_values(expected, pair.expected));
     Freed<hive_value_h> actualValues(hivex_node_values(actual, pair.actual));
     if (expectedValues.p == nullptr || actualValues.p == nullptr) {
@@ -1147,13 +1153,41 @@ std::string CompareHives(hive_h* expected, hive_h* actual) {
       return pair.path + ": the number of subkeys differs";
     }
   }
+  if (where != nullptr) where->clear();
   return {};
 }
 
 }  // namespace
 
+// The hive as read, walked whole through a reader of its own on the file: a key whose values,
+// their data or its subkeys cannot be read. hivex puts the cells it writes past the end of the
+// file it read, so a damaged reference anywhere in the hive (a value list that leads past the
+// end, say) would lead to them once the hive is written back, giving a key values it never had
+// (found by the fuzzer: Select gained a Current). Such a hive is not written.
+const std::string& HiveRegistry::DamagedKey() const {
+  Impl& impl = *impl_;
+  if (impl.damagedKey) return *impl.damagedKey;
+  std::string where;
+  const std::string descriptorPath = "/proc/self/fd/" + std::to_string(impl.file->Descriptor());
+  hive_h* asRead = hivex_open(descriptorPath.c_str(), 0);
+  if (asRead == nullptr) {
+    where = kRootName;
+  } else if (CompareHives(asRead, asRead, &where).empty()) {
+    where.clear();
+  }
+  if (asRead != nullptr) hivex_close(asRead);
+  return *(impl.damagedKey = std::move(where));
+}
+
+namespace {}  // namespace
+
 HiveProblem HiveRegistry::Commit(const CommitOptions& options) {
   Impl& impl = *impl_;
+  if (!DamagedKey().empty()) {
+    return {HiveError::kDamaged, impl.filePath + ": the key " + DamagedKey() +
+                                     " cannot be read (the hive is damaged there), so the hive "
+                                     "is not written; it is unchanged"};
+  }
   const auto write = [&](const std::string& name) {
     return hivex_commit(impl.hive, name.c_str(), 0) == 0;
   };

@@ -105,6 +105,11 @@ class HiveRegistry final : public RegistryOperations {
   // The keys met so far whose subkeys or values could not be read, as ANSI paths relative to
   // HKEY_LOCAL_MACHINE (stored names: ControlSet00N, never CurrentControlSet), in the order met.
   [[nodiscard]] const std::vector<std::string>& UnreadableKeys() const;
+  // A key of the hive as read (walked whole, as its file holds it) whose values, their data or
+  // subkeys cannot be read, named as UnreadableKeys() names keys; empty when there is none.
+  // Commit() refuses (kDamaged) a hive that has one: the cells it writes would change what
+  // the damaged key reads as.
+  [[nodiscard]] const std::string& DamagedKey() const;
   [[nodiscard]] std::size_t OpenHandleCount() const;
 
   // Writes the hive in memory back to its file, atomically (see the top of this file). Only

@@ -1,6 +1,7 @@
 #include "tests/common/hive_fixture.h"
 
 #include <dirent.h>
+#include <hivex.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -200,4 +202,38 @@ std::vector<std::string> SubkeyNames(RegistryOperations& registry, RegKeyHandle 
     names.emplace_back(name, size);
   }
   return names;
+}
+
+std::vector<std::size_t> NodesAt(const std::string& path, const std::vector<std::string>& keys) {
+  std::vector<std::size_t> nodes;
+  hive_h* raw = hivex_open(path.c_str(), 0);
+  if (raw == nullptr) return nodes;
+  for (const std::string& key : keys) {
+    hive_node_h at = hivex_root(raw);
+    std::istringstream parts(key);
+    for (std::string part; at != 0 && std::getline(parts, part, '\\');) {
+      at = hivex_node_get_child(raw, at, part.c_str());
+    }
+    nodes.push_back(at);
+  }
+  hivex_close(raw);
+  return nodes;
+}
+
+void ListAValuePastTheEnd(const std::string& path, const std::string& key) {
+  const std::size_t node = NodesAt(path, {key}).at(0);
+  if (node == 0) throw std::runtime_error("no key " + key + " in " + path);
+  std::vector<std::uint8_t> bytes = ReadBytes(path);
+  // A key record: its cell's size (4 bytes), then 36 bytes of the record, the number of its
+  // values and the offset of their list from the first bin; the list's cell: its size, then
+  // the offsets of the values' records.
+  const std::size_t listField = node + 4 + 40;
+  const std::size_t list =
+      0x1000 + (bytes.at(listField) | bytes[listField + 1] << 8 | bytes[listField + 2] << 16 |
+                static_cast<std::size_t>(bytes[listField + 3]) << 24);
+  const std::size_t past = bytes.size() - 0x1000 + 0x178;
+  for (std::size_t byte = 0; byte < 4; ++byte) {
+    bytes.at(list + 4 + byte) = static_cast<std::uint8_t>(past >> (8 * byte));
+  }
+  WriteBytes(path, bytes);
 }

@@ -43,6 +43,14 @@ class TempFolder {
 void BuildHive(const std::string& path, MemoryRegistry& source,
                std::optional<std::uint32_t> current);
 
+// The nodes (file offsets of the key cells) of `keys`, paths below the hive's root (SYSTEM), read
+// from the file at `path`; 0 for a key it does not hold.
+std::vector<std::size_t> NodesAt(const std::string& path, const std::vector<std::string>& keys);
+
+// Damages the file at `path`: the first entry of the value list of the key at `key` (below
+// SYSTEM) then leads past the end of the file.
+void ListAValuePastTheEnd(const std::string& path, const std::string& key);
+
 // Stores a REG_DWORD value (as in SYSTEM\Select).
 void SetDword(HiveRegistry& hive, std::string_view key, std::string_view name, std::uint32_t value);
 

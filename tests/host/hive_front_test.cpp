@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <hivex.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -114,11 +113,9 @@ class HiveFrontTest : public ::testing::Test {
   // Breaks the signature of the subkey list of the key at `stored` (names from the root, as
   // stored), as a damaged sector would.
   static void BreakSubkeyList(const std::string& path, const std::vector<std::string>& stored) {
-    hive_h* h = hivex_open(path.c_str(), 0);
-    ASSERT_NE(h, nullptr);
-    hive_node_h node = hivex_root(h);
-    for (const std::string& name : stored) node = hivex_node_get_child(h, node, name.c_str());
-    hivex_close(h);
+    std::string key;
+    for (const std::string& name : stored) key += (key.empty() ? "" : "\\") + name;
+    const std::size_t node = NodesAt(path, {key}).at(0);
     ASSERT_NE(node, 0u);
     std::vector<std::uint8_t> bytes = ReadBytes(path);
     // A key record: its cell's size, then "nk"; the subkey list's offset from the first bin
@@ -530,6 +527,25 @@ TEST_F(HiveFrontTest, AnUnreadablePartIsNamedAndNoSwitchWritesPastIt) {
   EXPECT_EQ(Run({"--hive", hive, "secure"}), 6);
   EXPECT_NE(stderrText.find(warning), std::string::npos) << stderrText;
   EXPECT_EQ(ReadBytes(hive), broken);
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
+}
+
+// A damaged key where the scan does not go: the switch writes the whole hive anew, so it is
+// refused, a dry run too; status reads only what it lists and says nothing of it.
+TEST_F(HiveFrontTest, ASwitchIsRefusedForADamagedKeyAnywhereInTheHive) {
+  const std::string hive = MakeHive(1);
+  // ControlSet002 is no root of the scan while CurrentControlSet is ControlSet001.
+  ListAValuePastTheEnd(hive, "ControlSet002\\Control\\ScanFixture\\Modem");
+  const std::vector<std::uint8_t> damaged = ReadBytes(hive);
+  const std::string warning =
+      "the key SYSTEM\\ControlSet002\\Control\\ScanFixture\\Modem cannot "
+      "be read (the hive is damaged there)";
+  EXPECT_EQ(Run({"--hive", hive, "secure"}), 6) << stdoutText;
+  EXPECT_NE(stderrText.find(warning), std::string::npos) << stderrText;
+  EXPECT_EQ(Run({"--hive", hive, "secure", "--dry-run", "--json"}), 6);
+  EXPECT_EQ(json::parse(stdoutText)["warnings"][0].get<std::string>().rfind(warning, 0), 0u);
+  EXPECT_EQ(Run({"--hive", hive, "status"}), 0) << stdoutText;
+  EXPECT_EQ(ReadBytes(hive), damaged);
   EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
 }
 

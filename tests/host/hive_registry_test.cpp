@@ -287,23 +287,6 @@ TEST_F(HiveTest, AfterASwitchAnIndependentReaderSeesTheNewPrefixesAndEverythingE
   EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
 }
 
-// The nodes (file offsets of the key cells) of `keys`, paths below the hive's root (SYSTEM).
-std::vector<hive_node_h> NodesAt(const std::string& path, const std::vector<std::string>& keys) {
-  std::vector<hive_node_h> nodes;
-  hive_h* raw = hivex_open(path.c_str(), 0);
-  if (raw == nullptr) return nodes;
-  for (const std::string& key : keys) {
-    hive_node_h at = hivex_root(raw);
-    std::istringstream parts(key);
-    for (std::string part; at != 0 && std::getline(parts, part, '\\');) {
-      at = hivex_node_get_child(raw, at, part.c_str());
-    }
-    nodes.push_back(at);
-  }
-  hivex_close(raw);
-  return nodes;
-}
-
 // A key's fields follow its cell's size: the subkey count and list, and the name's length and
 // bytes (hivex stores an ASCII name as Latin-1, a byte a character).
 constexpr std::size_t kCellHeader = 4, kSubkeyCount = 20, kSubkeyList = 28, kNameLength = 72,
@@ -315,7 +298,7 @@ void ListLike(const std::string& path, const std::string& listOf,
               const std::vector<std::string>& keys) {
   std::vector<std::string> all{listOf};
   all.insert(all.end(), keys.begin(), keys.end());
-  const std::vector<hive_node_h> nodes = NodesAt(path, all);
+  const std::vector<std::size_t> nodes = NodesAt(path, all);
   ASSERT_EQ(std::count(nodes.begin(), nodes.end(), 0u), 0) << "a key is missing";
   std::vector<std::uint8_t> bytes = ReadBytes(path);
   for (std::size_t i = 1; i < nodes.size(); ++i) {
@@ -397,6 +380,37 @@ TEST_F(HiveTest, AKeyWhoseValueDataIsNoCellOfItsOwnIsADamagedPartAndNeverWritten
       EXPECT_EQ(record.second, "A") << record.first;
     }
   }
+}
+
+// A damaged key where the scan does not go: hivex writes its new cells past the end of the
+// file it read, where the key's broken list may then lead (found by the fuzzer: Select, whose
+// list led past the end, gained a Current once the switch was written). The hive as read names
+// the key, and no commit writes the hive; a Select that cannot be read gives no
+// CurrentControlSet and is named too.
+TEST_F(HiveTest, AHiveDamagedWhereTheScanDoesNotGoIsNotWritten) {
+  const std::string path = MakeHive(1);
+  ListAValuePastTheEnd(path, "MountedDevices");
+  const std::vector<std::uint8_t> damaged = ReadBytes(path);
+  auto hive = SwitchToSecure(path);
+  EXPECT_TRUE(hive->UnreadableKeys().empty());
+  EXPECT_EQ(hive->DamagedKey(), "SYSTEM\\MountedDevices");
+  const HiveProblem refused = hive->Commit({.keepBackup = false, .stepHook = {}});
+  EXPECT_EQ(refused.error, HiveError::kDamaged);
+  EXPECT_EQ(refused.message, path +
+                                 ": the key SYSTEM\\MountedDevices cannot be read (the hive is "
+                                 "damaged there), so the hive is not written; it is unchanged");
+  hive.reset();
+  EXPECT_EQ(ReadBytes(path), damaged);
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
+
+  const std::string select = MakeHive(1, "SELECT");
+  ListAValuePastTheEnd(select, "Select");
+  auto reader = OpenHive(select, HiveAccess::kRead);
+  EXPECT_EQ(reader->Mapping().note,
+            "no CurrentControlSet: the values of Select cannot be read (the hive is damaged "
+            "there)");
+  EXPECT_EQ(reader->UnreadableKeys(), std::vector<std::string>{"SYSTEM\\Select"});
+  EXPECT_EQ(reader->DamagedKey(), "SYSTEM\\Select");
 }
 
 // Damaged hives whose subkey lists lead back: a key that lists itself (outside the control
