@@ -1174,12 +1174,12 @@ const std::string& HiveRegistry::DamagedKey() const {
     where = kRootName;
   } else if (CompareHives(asRead, asRead, &where).empty()) {
     where.clear();
+  } else {
+    where = FormsOf(where, nullptr).ansi;  // hivex names keys in UTF-8
   }
   if (asRead != nullptr) hivex_close(asRead);
   return *(impl.damagedKey = std::move(where));
 }
-
-namespace {}  // namespace
 
 HiveProblem HiveRegistry::Commit(const CommitOptions& options) {
   Impl& impl = *impl_;
