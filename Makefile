@@ -33,7 +33,7 @@ SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 SOURCE_DIRS := app bench cli discovery framework platform switching tests ui
 SOURCES = $(shell find $(SOURCE_DIRS) -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
 
-FUZZ_RUNS ?= 60000
+FUZZ_RUNS ?= 100000
 FUZZ_SECONDS ?= 3600
 
 .PHONY: deps build build-host build-asan build-win test format-check dist demo bench fuzz clean
