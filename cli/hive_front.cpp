@@ -143,15 +143,9 @@ int RunOnHive(const CommandLine& line, ReportText& out, ReportText& err,
                    [&hive](const std::string& path) { return StoredPath(hive->Mapping(), path); },
                    &ReplaceFileWith};
   system.textName = &TextNameUtf8;
-  // A switch writes the whole hive anew, so a damaged key anywhere in it (not only where the
-  // scan reads) refuses it, a dry run too, as the registry's Commit would.
-  system.unreadableKeys = [&hive, switches] {
-    std::vector<std::string> keys = hive->UnreadableKeys();
-    if (switches && keys.empty() && !hive->DamagedKey().empty()) {
-      keys.push_back(hive->DamagedKey());
-    }
-    return keys;
-  };
+  system.unreadableKeys = [&hive] { return hive->UnreadableKeys(); };
+  // A damaged key anywhere refuses a switch, a dry run too, as the registry's Commit would.
+  system.damagedKey = [&hive] { return hive->DamagedKey(); };
   system.completeWrites = [&]() -> std::optional<RunRefusal> {
     if (!hive->Modified()) return std::nullopt;
     const HiveProblem written =

@@ -44,6 +44,8 @@ struct Report {
   SwitchOutcome switchOutcome;            // the writes tried (none in a dry run)
   RunOutcome outcome;
   std::vector<std::string> unreadable;  // keys the scan could not read
+  // `unreadable` holds instead the one damaged key, out of the scan's way, that stops a switch.
+  bool damagedElsewhere = false;
 };
 
 ModeSummary Summarise(const std::vector<KeyRecord>& keys) {
@@ -273,11 +275,12 @@ ordered_json PathJson(const std::string& path, const CliSystem& system) {
   return key;
 }
 
-// The warning for a key that could not be read, as the text report shows it.
-std::string UnreadableWarning(const std::string& key) {
-  return "the key " + key +
-         " cannot be read (the hive is damaged there): the keys below it are missing from this "
-         "report";
+// The warning for a key that could not be read, as the text report shows it: one the scan met
+// leaves its keys out of the report; one elsewhere only stops a switch.
+std::string UnreadableWarning(const std::string& key, bool elsewhere) {
+  return "the key " + key + " cannot be read (the hive is damaged there)" +
+         (elsewhere ? ": a switch writes the whole hive anew, so it does not write a damaged one"
+                    : ": the keys below it are missing from this report");
 }
 
 // What every document starts with: the command, and the hive it ran on.
@@ -306,7 +309,7 @@ ordered_json ReportJson(const Report& report, const CliSystem& system, const Com
   if (!report.unreadable.empty()) {
     ordered_json warnings = ordered_json::array();
     for (const std::string& key : report.unreadable) {
-      warnings.push_back(system.toUtf8(UnreadableWarning(key)).text);
+      warnings.push_back(system.toUtf8(UnreadableWarning(key, report.damagedElsewhere)).text);
     }
     doc["warnings"] = std::move(warnings);
   }
@@ -508,22 +511,29 @@ int RunCommand(const CommandLine& line, CliSystem& system, ReportText& out, Repo
   report.outcome.command = line.command;
   report.outcome.dryRun = line.dryRun;
   if (system.unreadableKeys) report.unreadable = system.unreadableKeys();
+  const bool switches = line.command == CliCommand::kSecure || line.command == CliCommand::kNormal;
+  if (switches && report.unreadable.empty() && system.damagedKey) {
+    std::string damaged = system.damagedKey();
+    report.damagedElsewhere = !damaged.empty();
+    if (report.damagedElsewhere) report.unreadable.push_back(std::move(damaged));
+  }
   report.outcome.keysUnreadable = report.unreadable.size();
   if (!report.unreadable.empty()) {
-    const bool writes =
-        (line.command == CliCommand::kSecure || line.command == CliCommand::kNormal) &&
-        !line.dryRun;
-    if (writes) {
-      // What could not be read may hold keys the switch would miss: nothing is written.
+    if (switches && !line.dryRun) {
+      // What could not be read may hold keys the switch would miss, or lead into the cells a
+      // hive written anew would put at the end: nothing is written.
       return ReportRefusalAfterScan(
           report, system, line,
           {exitcode::kHiveUnreadable,
-           UnreadableWarning(TextName(system, report.unreadable.front())) +
+           UnreadableWarning(TextName(system, report.unreadable.front()), report.damagedElsewhere) +
                ". Nothing was written."},
           out, err);
     }
     for (const std::string& key : report.unreadable) {
-      if (!line.json) text << "Warning: " << UnreadableWarning(TextName(system, key)) << "\n";
+      if (!line.json) {
+        text << "Warning: " << UnreadableWarning(TextName(system, key), report.damagedElsewhere)
+             << "\n";
+      }
     }
   }
   if (line.command == CliCommand::kCheck) {

@@ -89,6 +89,10 @@ struct CliSystem {
   // The keys the scan could not read (an offline hive's damaged parts), asked after the scan;
   // empty: every key could be read.
   std::function<std::vector<std::string>()> unreadableKeys = {};
+  // A key anywhere in the hive that cannot be read, where the scan goes or not; "" when there
+  // is none. A switch writes the whole hive anew, so it refuses (its dry run too) a hive that
+  // has one, even when every key the scan met could be read.
+  std::function<std::string()> damagedKey = {};
 };
 
 // Text a run writes: put together in memory, written out by the caller in one piece (so a JSON
