@@ -194,19 +194,23 @@ TEST_P(RegistryBehaviour, OpenTakesPathSpellingsAsTheRealRegistryDoes) {
 }
 
 TEST_P(RegistryBehaviour, AHandleToADeletedKeyFailsWithKeyDeletedButStillCloses) {
-  Fixture().SetValue(Below("Doomed"), "v", regtype::kSz, Sz("x"));
-  RegKeyHandle handle = nullptr;
-  ASSERT_EQ(Ops().OpenKey(Below("Doomed").c_str(), &handle), regstatus::kSuccess);
-  Fixture().DeleteTree(Below("Doomed"));
-  // A key of the same name made afterwards is another key.
-  Fixture().SetValue(Below("Doomed"), "v", regtype::kSz, Sz("x"));
+  // The deleted key itself, and a key two levels below it: the whole tree goes.
+  for (const char* doomed : {"Doomed", "Doomed\\Inner\\Deeper"}) {
+    SCOPED_TRACE(doomed);
+    Fixture().SetValue(Below("Doomed\\Inner\\Deeper"), "v", regtype::kSz, Sz("x"));
+    RegKeyHandle handle = nullptr;
+    ASSERT_EQ(Ops().OpenKey(Below(doomed).c_str(), &handle), regstatus::kSuccess);
+    Fixture().DeleteTree(Below("Doomed"));
+    // A key of the same name made afterwards is another key.
+    Fixture().SetValue(Below(doomed), "v", regtype::kSz, Sz("x"));
 
-  RegKeyInfo info = SentinelInfo();
-  EXPECT_EQ(Ops().QueryKey(handle, &info), kKeyDeleted);
-  EXPECT_EQ(ReadSubkey(Ops(), handle, 0).status, kKeyDeleted);
-  EXPECT_EQ(ReadValue(Ops(), handle, 0).status, kKeyDeleted);
-  EXPECT_EQ(Ops().SetStringValue(handle, "v", "A"), kKeyDeleted);
-  EXPECT_EQ(Ops().CloseKey(handle), regstatus::kSuccess);
+    RegKeyInfo info = SentinelInfo();
+    EXPECT_EQ(Ops().QueryKey(handle, &info), kKeyDeleted);
+    EXPECT_EQ(ReadSubkey(Ops(), handle, 0).status, kKeyDeleted);
+    EXPECT_EQ(ReadValue(Ops(), handle, 0).status, kKeyDeleted);
+    EXPECT_EQ(Ops().SetStringValue(handle, "v", "A"), kKeyDeleted);
+    EXPECT_EQ(Ops().CloseKey(handle), regstatus::kSuccess);
+  }
 }
 
 TEST_P(RegistryBehaviour, EveryOpenIssuesItsOwnHandleAndCloseReleasesIt) {
