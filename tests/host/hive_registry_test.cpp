@@ -281,10 +281,79 @@ TEST_F(HiveTest, AfterASwitchAnIndependentReaderSeesTheNewPrefixesAndEverythingE
   }
 
   auto hive = SwitchToSecure(path);
+  EXPECT_TRUE(hive->Modified());
   ASSERT_EQ(hive->Commit({.keepBackup = false, .stepHook = {}}).error, HiveError::kNone);
+  EXPECT_FALSE(hive->Modified()) << "the file holds what memory holds";
   hive.reset();
   EXPECT_EQ(IndependentListing(path), expected);
   EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
+}
+
+// The read-back check compares the new file with what memory holds, key by key: a file that
+// came out otherwise (changed here through hivex before the check reads it) is never put in
+// place, and the failure names the key and what differs.
+TEST_F(HiveTest, ANewFileThatReadsBackOtherwiseIsNeverPutInPlace) {
+  struct Case {
+    const char* name;
+    std::function<void(hive_h*, hive_node_h modem)> change;
+    const char* difference;
+  };
+  const auto setPrefix = [](hive_h* h, hive_node_h modem, hive_type type, const char16_t* text) {
+    hive_set_value value{const_cast<char*>("DialPrefix"), type, 4,
+                         reinterpret_cast<char*>(const_cast<char16_t*>(text))};
+    ASSERT_EQ(hivex_node_set_value(h, modem, &value, 0), 0);
+  };
+  const Case cases[] = {
+      {"other data", [&](hive_h* h, hive_node_h m) { setPrefix(h, m, hive_t_REG_SZ, u"B"); },
+       "value \"DialPrefix\" differs"},
+      {"other type", [&](hive_h* h, hive_node_h m) { setPrefix(h, m, hive_t_REG_EXPAND_SZ, u"A"); },
+       "value \"DialPrefix\" differs"},
+      {"a value more",
+       [](hive_h* h, hive_node_h m) {
+         hive_set_value value{const_cast<char*>("Extra"), hive_t_REG_NONE, 0, nullptr};
+         ASSERT_EQ(hivex_node_set_value(h, m, &value, 0), 0);
+       },
+       "the number of values differs"},
+      {"a subkey more",
+       [](hive_h* h, hive_node_h m) { ASSERT_NE(hivex_node_add_child(h, m, "Extra"), 0u); },
+       "the number of subkeys differs"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = MakeHive(1, "FAIL");
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    auto hive = SwitchToSecure(path);
+    const HiveProblem problem = hive->Commit(
+        {.keepBackup = true, .stepHook = [&](CommitStep step) {
+           if (step != CommitStep::kCheckNew) return true;
+           // The new file, in the private folder beside the hive.
+           std::string written;
+           for (const std::string& entry : folder.Entries()) {
+             if (entry.rfind(".FAIL.new-", 0) == 0) written = folder.File(entry + "/FAIL");
+           }
+           hive_h* h = hivex_open(written.c_str(), HIVEX_OPEN_WRITE);
+           EXPECT_NE(h, nullptr);
+           if (h == nullptr) return true;
+           hive_node_h modem = hivex_root(h);
+           for (const char* name : {"ControlSet001", "Control", "Class", "Modem", "0000"}) {
+             modem = hivex_node_get_child(h, modem, name);
+           }
+           EXPECT_NE(modem, 0u);
+           if (modem != 0) c.change(h, modem);
+           EXPECT_EQ(hivex_commit(h, nullptr, 0), 0);
+           hivex_close(h);
+           return true;
+         }});
+    EXPECT_EQ(problem.error, HiveError::kWriteFailed);
+    EXPECT_NE(problem.message.find(std::string("ControlSet001\\Control\\Class\\Modem\\0000: ") +
+                                   c.difference),
+              std::string::npos)
+        << problem.message;
+    hive.reset();
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"FAIL"});
+    EXPECT_EQ(ReadBytes(path), before);
+    ::unlink(path.c_str());
+  }
 }
 
 // A key's fields follow its cell's size: the subkey count and list, and the name's length and
