@@ -437,14 +437,17 @@ TEST_P(RegistryBehaviour, ValueDataReadsBackAsStored) {
 TEST_P(RegistryBehaviour, ValuesEnumerateSortedByNameWithoutRegardToCase) {
   // Created out of order. Windows lists values in creation order; the real registry here and
   // the in-memory one sort them.
-  for (const char* name : {"delta", "Charlie", "bravo", "ALPHA", "alpha2", "Alpha1"}) {
+  // "_" sorts between the upper and the lower case letters: it shows which case they fold to.
+  for (const char* name :
+       {"delta", "Zulu", "Charlie", "_under", "bravo", "ALPHA", "alpha2", "Alpha1"}) {
     Fixture().SetValue(Root(), name, regtype::kSz, Sz(name));
   }
   RegKey key(Ops());
   ASSERT_EQ(key.Open(Root().c_str()), regstatus::kSuccess);
 
   std::uint32_t index = 0;
-  for (const char* name : {"ALPHA", "Alpha1", "alpha2", "bravo", "Charlie", "delta"}) {
+  for (const char* name :
+       {"_under", "ALPHA", "Alpha1", "alpha2", "bravo", "Charlie", "delta", "Zulu"}) {
     SCOPED_TRACE(name);
     const ValueRead read = ReadValue(Ops(), key.Get(), index++);
     ASSERT_EQ(read.status, regstatus::kSuccess);
