@@ -199,10 +199,14 @@ TEST_F(HiveTest, CurrentControlSetIsListedAmongSystemsSubkeysInWindowsOrder) {
   EXPECT_EQ(SubkeyNames(*hive, key.Get()),
             (std::vector<std::string>{"ControlSet001", "ControlSet002", "ControlSet003",
                                       "CurrentControlSet", "MountedDevices", "Select"}));
-  // Once Select names no set, the link is gone from a listing made before.
+  // Without a Default, Current still names the set; once Select names no set, the link is
+  // gone from a listing made before.
+  key.Reset();
+  hive->SetValue("SYSTEM\\Select", "Default", regtype::kSz, {'2', 0});
+  ASSERT_EQ(key.Open("system"), regstatus::kSuccess);
+  EXPECT_EQ(SubkeyNames(*hive, key.Get()).size(), 6u);
   key.Reset();
   hive->SetValue("SYSTEM\\Select", "Current", regtype::kSz, {'2', 0});
-  hive->SetValue("SYSTEM\\Select", "Default", regtype::kSz, {'2', 0});
   ASSERT_EQ(key.Open("system"), regstatus::kSuccess);
   EXPECT_EQ(SubkeyNames(*hive, key.Get()),
             (std::vector<std::string>{"ControlSet001", "ControlSet002", "ControlSet003",
@@ -289,34 +293,70 @@ TEST_F(HiveTest, AfterASwitchAnIndependentReaderSeesTheNewPrefixesAndEverythingE
   EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
 }
 
+std::vector<std::uint8_t> WithU32(std::vector<std::uint8_t> bytes, std::size_t at,
+                                  std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return bytes;
+}
+
+// Recomputes the header checksum after a change to the header.
+std::vector<std::uint8_t> Resummed(std::vector<std::uint8_t> bytes) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < 508; i += 4) {
+    sum ^= static_cast<std::uint32_t>(bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
+                                      (static_cast<std::uint32_t>(bytes[i + 3]) << 24));
+  }
+  return WithU32(std::move(bytes), 508, sum);
+}
+
 // The read-back check compares the new file with what memory holds, key by key: a file that
-// came out otherwise (changed here through hivex before the check reads it) is never put in
-// place, and the failure names the key and what differs.
+// came out otherwise (changed here just before the check reads it) is never put in place, and
+// the failure names the key and what differs.
 TEST_F(HiveTest, ANewFileThatReadsBackOtherwiseIsNeverPutInPlace) {
+  using Change = std::function<void(hive_h*, hive_node_h modem)>;
   struct Case {
     const char* name;
-    std::function<void(hive_h*, hive_node_h modem)> change;
+    Change change;                                          // through hivex, on Modem\0000
+    std::function<void(std::vector<std::uint8_t>&)> bytes;  // then on the file's bytes
     const char* difference;
   };
-  const auto setPrefix = [](hive_h* h, hive_node_h modem, hive_type type, const char16_t* text) {
-    hive_set_value value{const_cast<char*>("DialPrefix"), type, 4,
-                         reinterpret_cast<char*>(const_cast<char16_t*>(text))};
-    ASSERT_EQ(hivex_node_set_value(h, modem, &value, 0), 0);
+  const auto setPrefix = [](hive_type type, const char16_t* text) -> Change {
+    return [type, text](hive_h* h, hive_node_h modem) {
+      hive_set_value value{const_cast<char*>("DialPrefix"), type, 4,
+                           reinterpret_cast<char*>(const_cast<char16_t*>(text))};
+      ASSERT_EQ(hivex_node_set_value(h, modem, &value, 0), 0);
+    };
   };
+  constexpr char kModem[] = "ControlSet001\\Control\\Class\\Modem";
   const Case cases[] = {
-      {"other data", [&](hive_h* h, hive_node_h m) { setPrefix(h, m, hive_t_REG_SZ, u"B"); },
-       "value \"DialPrefix\" differs"},
-      {"other type", [&](hive_h* h, hive_node_h m) { setPrefix(h, m, hive_t_REG_EXPAND_SZ, u"A"); },
-       "value \"DialPrefix\" differs"},
+      {"other data", setPrefix(hive_t_REG_SZ, u"B"), {}, "\\0000: value \"DialPrefix\" differs"},
+      {"other type",
+       setPrefix(hive_t_REG_EXPAND_SZ, u"A"),
+       {},
+       "\\0000: value \"DialPrefix\" differs"},
       {"a value more",
        [](hive_h* h, hive_node_h m) {
          hive_set_value value{const_cast<char*>("Extra"), hive_t_REG_NONE, 0, nullptr};
          ASSERT_EQ(hivex_node_set_value(h, m, &value, 0), 0);
        },
-       "the number of values differs"},
+       {},
+       "\\0000: the number of values differs"},
       {"a subkey more",
        [](hive_h* h, hive_node_h m) { ASSERT_NE(hivex_node_add_child(h, m, "Extra"), 0u); },
-       "the number of subkeys differs"},
+       {},
+       "\\0000: the number of subkeys differs"},
+      {"a subkey renamed",
+       [](hive_h* h, hive_node_h m) {
+         const hive_node_h modems = hivex_node_parent(h, m);
+         ASSERT_EQ(hivex_node_delete_child(h, m), 0);
+         ASSERT_NE(hivex_node_add_child(h, modems, "0002"), 0u);
+       },
+       {},
+       ": subkey 0 differs"},
+      {"not cleanly saved",
+       {},
+       [](std::vector<std::uint8_t>& bytes) { bytes = Resummed(WithU32(bytes, 8, 7)); },
+       "not cleanly saved"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -331,24 +371,29 @@ TEST_F(HiveTest, ANewFileThatReadsBackOtherwiseIsNeverPutInPlace) {
            for (const std::string& entry : folder.Entries()) {
              if (entry.rfind(".FAIL.new-", 0) == 0) written = folder.File(entry + "/FAIL");
            }
-           hive_h* h = hivex_open(written.c_str(), HIVEX_OPEN_WRITE);
-           EXPECT_NE(h, nullptr);
-           if (h == nullptr) return true;
-           hive_node_h modem = hivex_root(h);
-           for (const char* name : {"ControlSet001", "Control", "Class", "Modem", "0000"}) {
-             modem = hivex_node_get_child(h, modem, name);
+           if (c.change) {
+             hive_h* h = hivex_open(written.c_str(), HIVEX_OPEN_WRITE);
+             EXPECT_NE(h, nullptr);
+             if (h == nullptr) return true;
+             hive_node_h modem = hivex_root(h);
+             for (const char* name : {"ControlSet001", "Control", "Class", "Modem", "0000"}) {
+               modem = hivex_node_get_child(h, modem, name);
+             }
+             EXPECT_NE(modem, 0u);
+             if (modem != 0) c.change(h, modem);
+             EXPECT_EQ(hivex_commit(h, nullptr, 0), 0);
+             hivex_close(h);
            }
-           EXPECT_NE(modem, 0u);
-           if (modem != 0) c.change(h, modem);
-           EXPECT_EQ(hivex_commit(h, nullptr, 0), 0);
-           hivex_close(h);
+           if (c.bytes) {
+             std::vector<std::uint8_t> bytes = ReadBytes(written);
+             c.bytes(bytes);
+             WriteBytes(written, bytes);
+           }
            return true;
          }});
     EXPECT_EQ(problem.error, HiveError::kWriteFailed);
-    EXPECT_NE(problem.message.find(std::string("ControlSet001\\Control\\Class\\Modem\\0000: ") +
-                                   c.difference),
-              std::string::npos)
-        << problem.message;
+    const std::string expected = c.bytes ? c.difference : std::string(kModem) + c.difference;
+    EXPECT_NE(problem.message.find(expected), std::string::npos) << problem.message;
     hive.reset();
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"FAIL"});
     EXPECT_EQ(ReadBytes(path), before);
@@ -661,22 +706,6 @@ TEST_F(HiveTest, TheNewHiveKeepsTheOwnerAndModeOfTheOld) {
 }
 
 // ---- Files that are refused.
-
-std::vector<std::uint8_t> WithU32(std::vector<std::uint8_t> bytes, std::size_t at,
-                                  std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  return bytes;
-}
-
-// Recomputes the header checksum after a change to the header.
-std::vector<std::uint8_t> Resummed(std::vector<std::uint8_t> bytes) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < 508; i += 4) {
-    sum ^= static_cast<std::uint32_t>(bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
-                                      (static_cast<std::uint32_t>(bytes[i + 3]) << 24));
-  }
-  return WithU32(std::move(bytes), 508, sum);
-}
 
 TEST_F(HiveTest, FilesThatCannotBeUsedAreRefusedWithTheirClassAndOneLine) {
   const std::vector<std::uint8_t> good = ReadBytes(MakeHive(1, "GOOD"));
