@@ -202,9 +202,9 @@ TEST_F(HiveFrontTest, SecureWritesTheHiveBackWithABackupThatAnotherReaderSees) {
 }
 
 TEST_F(HiveFrontTest, TextIsUtf8AndJsonAsciiWhateverTheNames) {
-  // A modem key named café in the hive's code page (é is 0xE9), in a file whose name is UTF-8
-  // as Linux gives it, and in one whose name is not UTF-8 at all.
-  const std::string key = kCs1 + "\\Control\\caf\xE9";
+  // A modem key named caféÿ in the hive's code page (é is 0xE9, ÿ the last byte, 0xFF), in a
+  // file whose name is UTF-8 as Linux gives it, and in one whose name is not UTF-8 at all.
+  const std::string key = kCs1 + "\\Control\\caf\xE9\xFF";
   MemoryRegistry tree;
   tree.SetDword(key, "TONE", 1);
   tree.SetDword(key, "PULSE", 0);
@@ -221,16 +221,17 @@ TEST_F(HiveFrontTest, TextIsUtf8AndJsonAsciiWhateverTheNames) {
     SCOPED_TRACE(c.file);
     BuildHive(c.file, tree, 1);
     ASSERT_EQ(Run({"--hive", c.file, "status"}), 0) << stderrText;
-    EXPECT_NE(stdoutText.find(kCs1 + "\\Control\\caf\xC3\xA9 "), std::string::npos) << stdoutText;
+    EXPECT_NE(stdoutText.find(kCs1 + "\\Control\\caf\xC3\xA9\xC3\xBF "), std::string::npos)
+        << stdoutText;
     ASSERT_EQ(Run({"--hive", c.file, "status", "--json"}), 0) << stderrText;
     EXPECT_EQ(std::count_if(stdoutText.begin(), stdoutText.end(),
                             [](char byte) { return static_cast<unsigned char>(byte) >= 0x80; }),
               0)
         << stdoutText;
-    EXPECT_NE(stdoutText.find("\\\\caf\\u00e9\""), std::string::npos) << stdoutText;
+    EXPECT_NE(stdoutText.find("\\\\caf\\u00e9\\u00ff\""), std::string::npos) << stdoutText;
     const json doc = json::parse(stdoutText);
     EXPECT_EQ(doc["hive"], c.inJson);
-    EXPECT_EQ(doc["keys"].back()["path"], kCs1 + "\\Control\\caf\xC3\xA9");
+    EXPECT_EQ(doc["keys"].back()["path"], kCs1 + "\\Control\\caf\xC3\xA9\xC3\xBF");
   }
   EXPECT_NE(stdoutText.find("smile\\ud83d\\ude00"), std::string::npos) << stdoutText;
 }

@@ -357,6 +357,10 @@ TEST_F(HiveTest, ANewFileThatReadsBackOtherwiseIsNeverPutInPlace) {
        {},
        [](std::vector<std::uint8_t>& bytes) { bytes = Resummed(WithU32(bytes, 8, 7)); },
        "not cleanly saved"},
+      {"header damaged",
+       {},
+       [](std::vector<std::uint8_t>& bytes) { bytes = WithU32(bytes, 508, 0); },
+       "its header checksum is wrong"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
