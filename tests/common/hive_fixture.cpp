@@ -237,3 +237,18 @@ void ListAValuePastTheEnd(const std::string& path, const std::string& key) {
   }
   WriteBytes(path, bytes);
 }
+
+std::vector<std::uint8_t> WithU32(std::vector<std::uint8_t> bytes, std::size_t at,
+                                  std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return bytes;
+}
+
+std::vector<std::uint8_t> Resummed(std::vector<std::uint8_t> bytes) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < 508; i += 4) {
+    sum ^= static_cast<std::uint32_t>(bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
+                                      (static_cast<std::uint32_t>(bytes[i + 3]) << 24));
+  }
+  return WithU32(std::move(bytes), 508, sum);
+}

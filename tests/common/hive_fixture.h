@@ -51,6 +51,11 @@ std::vector<std::size_t> NodesAt(const std::string& path, const std::vector<std:
 // SYSTEM) then leads past the end of the file.
 void ListAValuePastTheEnd(const std::string& path, const std::string& key);
 
+// `bytes` with the little-endian 32-bit `v` at offset `at`.
+std::vector<std::uint8_t> WithU32(std::vector<std::uint8_t> bytes, std::size_t at, std::uint32_t v);
+// `bytes` with the hive header's checksum worked out again after a change to the header.
+std::vector<std::uint8_t> Resummed(std::vector<std::uint8_t> bytes);
+
 // Stores a REG_DWORD value (as in SYSTEM\Select).
 void SetDword(HiveRegistry& hive, std::string_view key, std::string_view name, std::uint32_t value);
 

@@ -92,15 +92,7 @@ class HiveFrontTest : public ::testing::Test {
   // sequence numbers tell).
   static std::vector<std::uint8_t> NotCleanlySaved(std::vector<std::uint8_t> bytes) {
     bytes[4] += 1;
-    std::uint32_t checksum = 0;
-    for (std::size_t at = 0; at < 508; at += 4) {
-      checksum ^= static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-                                             bytes[at + 3] << 24);
-    }
-    for (int byte = 0; byte < 4; ++byte) {
-      bytes[508 + byte] = static_cast<std::uint8_t>(checksum >> (8 * byte));
-    }
-    return bytes;
+    return Resummed(std::move(bytes));
   }
 
   // Sets SYSTEM\\Select\\Default of a built hive.

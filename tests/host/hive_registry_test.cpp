@@ -293,22 +293,6 @@ TEST_F(HiveTest, AfterASwitchAnIndependentReaderSeesTheNewPrefixesAndEverythingE
   EXPECT_EQ(folder.Entries(), std::vector<std::string>{"SYSTEM"});
 }
 
-std::vector<std::uint8_t> WithU32(std::vector<std::uint8_t> bytes, std::size_t at,
-                                  std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  return bytes;
-}
-
-// Recomputes the header checksum after a change to the header.
-std::vector<std::uint8_t> Resummed(std::vector<std::uint8_t> bytes) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < 508; i += 4) {
-    sum ^= static_cast<std::uint32_t>(bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) |
-                                      (static_cast<std::uint32_t>(bytes[i + 3]) << 24));
-  }
-  return WithU32(std::move(bytes), 508, sum);
-}
-
 // The read-back check compares the new file with what memory holds, key by key: a file that
 // came out otherwise (changed here just before the check reads it) is never put in place, and
 // the failure names the key and what differs.
